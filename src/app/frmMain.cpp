@@ -1,0 +1,354 @@
+#include "frmMain.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <cmath>
+
+#include "MediaBackend.h"
+#include "RuntimeError.h"
+#include "SourceList.h"
+#include "Twips.h"
+
+#ifndef ORVANE_VERSION
+#define ORVANE_VERSION "0"
+#endif
+
+namespace orvane {
+
+namespace {
+
+const QColor kGrey(128, 128, 128);
+const QColor kBlack(0, 0, 0);
+const QColor kWhite(255, 255, 255);
+
+// "MS Sans Serif" and "Courier New" are not on a Linux desktop; the first family found wins and
+// the style hint covers the rest.
+QFont sansFont(bool bold) {
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                   QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSizeF(8.25);
+    f.setBold(bold);
+    return f;
+}
+
+QFont monoFont(qreal points) {
+    QFont f;
+    f.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"),
+                   QStringLiteral("DejaVu Sans Mono")});
+    f.setStyleHint(QFont::Monospace);
+    f.setFixedPitch(true);
+    f.setPointSizeF(points);
+    return f;
+}
+
+// A transparent label draws only its text (white) over whatever lies beneath it. Texts are shown
+// literally: a stream title is data, never markup or an access key.
+QLabel* textLabel(QWidget* parent, const char* name, QRect geometry, const QString& text,
+                  const QFont& font, Qt::Alignment alignment) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(geometry);
+    l->setTextFormat(Qt::PlainText);
+    l->setText(text);
+    l->setFont(font);
+    l->setAlignment(alignment | Qt::AlignTop);
+    l->setWordWrap(false);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, kWhite);
+    l->setPalette(p);
+    // Labels were windowless on the old form: mouse moves over them belong to the window.
+    l->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return l;
+}
+
+// An opaque label used as a coloured panel.
+QLabel* panelLabel(QWidget* parent, const char* name, QRect geometry, const QColor& colour) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(geometry);
+    l->setAutoFillBackground(true);
+    QPalette p = l->palette();
+    p.setColor(QPalette::Window, colour);
+    l->setPalette(p);
+    l->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const char* name, QRect geometry, const QString& caption) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(geometry);
+    // Enter and Escape press no button.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
+// Each addition to the watchdog's counter is checked like the old run time did.
+double checkedAdd(double value, double step) {
+    const double r = value + step;
+    if (!std::isfinite(r)) {
+        throw RuntimeError(err::Overflow);
+    }
+    return r;
+}
+
+bool isIdleStatus(const QString& status) {
+    return status == QLatin1String("Stopped") || status.isEmpty() ||
+           status == QLatin1String("Ready");
+}
+
+// Decimal digits of a whole number: no sign, no blank, no decimal point.
+QString digits(double wholeNumber) {
+    return QString::number(std::fabs(wholeNumber), 'f', 0);
+}
+
+QString twoDigits(double wholeNumber) {
+    return (QStringLiteral("000") + digits(wholeNumber)).right(2);
+}
+
+// The window's icon: the 16 x 16 image first, larger ones for the desktop's own use.
+QIcon windowIcon16() {
+    QIcon icon;
+    for (const int size : {16, 32, 48}) {
+        icon.addFile(QStringLiteral(":/icons/orvaneplayer-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
+// Selecting a list entry that does not exist is an invalid property value, as on the old form.
+void setListIndex(QComboBox* list, int index) {
+    if (index < 0 || index >= list->count()) {
+        throw RuntimeError(err::InvalidPropertyValue);
+    }
+    list->setCurrentIndex(index);
+}
+
+}  // namespace
+
+frmMain::frmMain(std::unique_ptr<MediaBackend> engine, QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Orvane Player"));
+    setWindowIcon(windowIcon16());
+    resize(twipsToPixels(9735), twipsToPixels(4140));
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kGrey);
+    setPalette(pal);
+    setFont(sansFont(false));
+    // The tray icon's notifications arrive as mouse moves without a button held.
+    setMouseTracking(true);
+
+    // Labels first, bottom of the stacking order, so that every label lies beneath every other
+    // control; within each layer a later control is drawn over an earlier one.
+    const auto centre = Qt::AlignHCenter;
+    lblBackground1 = panelLabel(this, "lblBackground1", twipsRect(120, 120, 9495, 855), kBlack);
+    lblSource = textLabel(this, "lblSource", twipsRect(240, 720, 9255, 255),
+                          QStringLiteral("NO SOURCE SELECTED"), monoFont(6.75), centre);
+    Label1 = panelLabel(this, "Label1", twipsRect(0, 2280, 12375, 2055), kGrey);
+    lblVolume = textLabel(this, "lblVolume", twipsRect(8880, 720, 615, 375), QStringLiteral("100%"),
+                          sansFont(true), Qt::AlignRight);
+    lblNowPlaying = textLabel(this, "lblNowPlaying", twipsRect(240, 240, 9255, 255),
+                              QStringLiteral("READY"), sansFont(true), centre);
+    lblURL = textLabel(this, "lblURL", twipsRect(240, 480, 9255, 255),
+                       QStringLiteral("NO URL SELECTED"), monoFont(8.25), centre);
+    lblCopyright = textLabel(this, "lblCopyright", twipsRect(120, 3840, 9495, 255),
+                             QStringLiteral("Orvane Player"), sansFont(true), centre);
+    lblCounter = textLabel(this, "lblCounter", twipsRect(240, 720, 975, 375),
+                           QStringLiteral("STOP"), sansFont(true), Qt::AlignLeft);
+
+    WindowsMediaPlayer1 = new MediaPlayerControl(std::move(engine), this);
+    WindowsMediaPlayer1->setObjectName(QStringLiteral("WindowsMediaPlayer1"));
+    WindowsMediaPlayer1->setGeometry(twipsRect(120, 1080, 9495, 2175));
+
+    const QString up = QStringLiteral("/\\");
+    const QString down = QStringLiteral("\\/");
+    cmdStop = button(this, "cmdStop", twipsRect(2520, 2400, 2295, 855), QStringLiteral("STOP"));
+    cmdPlay = button(this, "cmdPlay", twipsRect(120, 2400, 2295, 855), QStringLiteral("PLAY"));
+    cmdVolUp = button(this, "cmdVolUp", twipsRect(7320, 2400, 1815, 855), up);
+
+    comboSourceList = new QComboBox(this);
+    comboSourceList->setObjectName(QStringLiteral("comboSourceList"));
+    comboSourceList->setGeometry(twipsRect(120, 3360, 9495, 315));
+    comboSourceList->setEditable(true);
+    // Typed text is played as typed: it is neither added to the list nor completed from it.
+    comboSourceList->setInsertPolicy(QComboBox::NoInsert);
+    comboSourceList->setCompleter(nullptr);
+    comboSourceList->setEditText(QStringLiteral("Select Source:"));
+
+    cmdVolDownSmall = button(this, "cmdVolDownSmall", twipsRect(4920, 2400, 495, 855), down);
+    cmdVolUpSmall = button(this, "cmdVolUpSmall", twipsRect(9120, 2400, 495, 855), up);
+    cmdVolDown = button(this, "cmdVolDown", twipsRect(5400, 2400, 1815, 855), down);
+
+    setTabOrder(WindowsMediaPlayer1, cmdStop);
+    setTabOrder(cmdStop, cmdPlay);
+    setTabOrder(cmdPlay, cmdVolDown);
+    setTabOrder(cmdVolDown, cmdVolUp);
+    setTabOrder(cmdVolUp, comboSourceList);
+    setTabOrder(comboSourceList, cmdVolDownSmall);
+    setTabOrder(cmdVolDownSmall, cmdVolUpSmall);
+    WindowsMediaPlayer1->setFocus();
+
+    auto bind = [this](QPushButton* b, void (frmMain::*handler)()) {
+        connect(b, &QPushButton::clicked, this,
+                [this, handler] { dispatch([&] { (this->*handler)(); }); });
+    };
+    bind(cmdPlay, &frmMain::cmdPlay_Click);
+    bind(cmdStop, &frmMain::cmdStop_Click);
+    bind(cmdVolUp, &frmMain::cmdVolUp_Click);
+    bind(cmdVolUpSmall, &frmMain::cmdVolUpSmall_Click);
+    bind(cmdVolDown, &frmMain::cmdVolDown_Click);
+    bind(cmdVolDownSmall, &frmMain::cmdVolDownSmall_Click);
+
+    tmrDisplayUpdate = new QTimer(this);
+    tmrDisplayUpdate->setObjectName(QStringLiteral("tmrDisplayUpdate"));
+    tmrDisplayUpdate->setInterval(1000);
+    connect(tmrDisplayUpdate, &QTimer::timeout, this,
+            [this] { dispatch([this] { tmrDisplayUpdate_Timer(); }); });
+    tmrDisplayUpdate->start();
+}
+
+frmMain::~frmMain() = default;
+
+QString frmMain::creditLine() {
+    return QStringLiteral("Orvane Player " ORVANE_VERSION " - built with Qt & GStreamer");
+}
+
+void frmMain::Form_Load() {
+    FailCounter = 0;
+    PlayFlag = 0;
+    WindowsMediaPlayer1->settings().setVolume(25);
+    showVolume();
+    lblCopyright->setText(creditLine());
+    for (const QString& line : readSourceLines()) {
+        comboSourceList->addItem(line);
+    }
+    setListIndex(comboSourceList, 0);
+}
+
+void frmMain::Form_Unload(std::int16_t& /*Cancel*/) {
+    // Closing is never refused, and nothing runs after it: the loop ends and the engine with it.
+    QCoreApplication::exit(0);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    std::int16_t cancel = 0;
+    dispatch([&] { Form_Unload(cancel); });
+    event->accept();
+}
+
+void frmMain::cmdPlay_Click() {
+    PlayCounter = 0;
+    FailCounter = 0;
+    PlayFlag = 1;
+    lblCounter->setText(QStringLiteral("PLAY"));
+    const SourceLine source = splitSourceLine(comboSourceList->currentText());
+    WindowsMediaPlayer1->setURL(source.url);
+    lblNowPlaying->setText(source.name);
+    WindowsMediaPlayer1->controls().play();
+}
+
+void frmMain::cmdStop_Click() {
+    FailCounter = 0;
+    PlayFlag = 0;
+    lblCounter->setText(QStringLiteral("STOP"));
+    WindowsMediaPlayer1->controls().stop();
+}
+
+void frmMain::cmdVolUp_Click() {
+    stepVolume(+5);
+}
+void frmMain::cmdVolUpSmall_Click() {
+    stepVolume(+1);
+}
+void frmMain::cmdVolDown_Click() {
+    stepVolume(-5);
+}
+void frmMain::cmdVolDownSmall_Click() {
+    stepVolume(-1);
+}
+
+// The engine holds the only copy of the volume: read it, step it, write it, and show what the
+// engine reports back. Up buttons bound only the top, down buttons only the bottom.
+void frmMain::stepVolume(int step) {
+    int volume = WindowsMediaPlayer1->settings().volume() + step;
+    if (step > 0 && volume > 100) {
+        volume = 100;
+    }
+    if (step < 0 && volume < 0) {
+        volume = 0;
+    }
+    WindowsMediaPlayer1->settings().setVolume(volume);
+    showVolume();
+}
+
+void frmMain::showVolume() {
+    lblVolume->setText(QString::number(WindowsMediaPlayer1->settings().volume()) +
+                       QLatin1Char('%'));
+}
+
+// Once a second: refresh the labels from the engine, run the stall watchdog, show the elapsed
+// time. Every engine value is read by its own call, so each position read may be newer than the
+// one before it; each test compares its own read with the position kept from the last tick.
+void frmMain::tmrDisplayUpdate_Timer() {
+    const QString statusText = WindowsMediaPlayer1->status();
+    const bool mediaShown = !isIdleStatus(statusText);
+    lblSource->setText(mediaShown ? statusText : QString());
+    if (mediaShown) {
+        lblURL->setText(WindowsMediaPlayer1->currentMedia().sourceURL());
+        lblNowPlaying->setText(WindowsMediaPlayer1->currentMedia().name());
+    } else {
+        lblURL->setText(QString());
+        lblNowPlaying->setText(QString());
+    }
+
+    // Stall watchdog. A position that has not moved since the last tick counts one; a position
+    // of 0 (nothing playing at all) counts one more; any movement clears the count.
+    const double p1 = WindowsMediaPlayer1->controls().currentPosition();
+    if (PlayFlag == 1 && p1 == PlayCounter) {
+        FailCounter = checkedAdd(FailCounter, 1);
+    }
+    const double p2 = WindowsMediaPlayer1->controls().currentPosition();
+    if (PlayFlag == 1 && p2 == 0) {
+        FailCounter = checkedAdd(FailCounter, 1);
+    }
+    const double p3 = WindowsMediaPlayer1->controls().currentPosition();
+    if (PlayFlag == 1 && p3 != PlayCounter) {
+        FailCounter = 0;
+    }
+    PlayCounter = WindowsMediaPlayer1->controls().currentPosition();
+    if (FailCounter > 14 && PlayFlag == 1) {
+        FailCounter = 0;
+        lblCounter->setText(QStringLiteral("RESTARTING"));
+        WindowsMediaPlayer1->controls().play();
+    }
+
+    const double p5 = WindowsMediaPlayer1->controls().currentPosition();
+    const double S = std::floor(p5);
+    if (S > 0) {
+        lblCounter->setText(elapsedTimeText(S));
+    }
+    if (S == 0 && PlayFlag == 0) {
+        lblCounter->setText(QStringLiteral("STOP"));
+    }
+}
+
+QString frmMain::elapsedTimeText(double S) {
+    const double totalMinutes = std::floor(S / 60);
+    const double H = std::floor(S / 3600);
+    const double R = S - 60 * totalMinutes;
+    const double M = totalMinutes - 60 * H;
+    QString text;
+    if (H != 0) {
+        text = digits(H) + QLatin1Char(':');
+    }
+    return text + twoDigits(M) + QLatin1Char(':') + twoDigits(R);
+}
+
+}  // namespace orvane

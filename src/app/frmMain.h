@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+#include "MediaPlayerControl.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+
+namespace orvane {
+
+class MediaBackend;
+
+// The player's one window. Its controls are public members, as on the old form, so that the
+// handlers read like the form's code and tests can look at what the user sees.
+class frmMain final : public QWidget {
+    Q_OBJECT
+  public:
+    explicit frmMain(std::unique_ptr<MediaBackend> engine, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Controls, from the bottom of the stacking order up (labels lie beneath everything else).
+    QLabel* lblBackground1 = nullptr;
+    QLabel* lblSource = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* lblVolume = nullptr;
+    QLabel* lblNowPlaying = nullptr;
+    QLabel* lblURL = nullptr;
+    QLabel* lblCopyright = nullptr;
+    QLabel* lblCounter = nullptr;
+    MediaPlayerControl* WindowsMediaPlayer1 = nullptr;
+    QPushButton* cmdStop = nullptr;
+    QPushButton* cmdPlay = nullptr;
+    QPushButton* cmdVolUp = nullptr;
+    QComboBox* comboSourceList = nullptr;
+    QPushButton* cmdVolDownSmall = nullptr;
+    QPushButton* cmdVolUpSmall = nullptr;
+    QPushButton* cmdVolDown = nullptr;
+    QTimer* tmrDisplayUpdate = nullptr;
+
+    // Playback state: PlayFlag is 1 while the user wants a stream to play (after Play), else 0.
+    // PlayCounter is the position the last tick saw; FailCounter counts ticks without progress.
+    std::int16_t PlayFlag = 0;
+    double PlayCounter = 0;
+    double FailCounter = 0;
+
+    // Handlers. Each one is entered through dispatch(), so a run-time error ends the program
+    // through the default handler instead of reaching Qt.
+    void Form_Load();
+    void Form_Unload(std::int16_t& Cancel);
+    void cmdPlay_Click();
+    void cmdStop_Click();
+    void cmdVolUp_Click();
+    void cmdVolUpSmall_Click();
+    void cmdVolDown_Click();
+    void cmdVolDownSmall_Click();
+    void tmrDisplayUpdate_Timer();
+
+    // The credit line written under the list at start-up.
+    static QString creditLine();
+    // Elapsed-time text of a playback position: 01:05, 1:02:05, 100:00:00.
+    static QString elapsedTimeText(double wholeSeconds);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void stepVolume(int step);
+    void showVolume();
+};
+
+}  // namespace orvane

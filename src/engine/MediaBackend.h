@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+namespace orvane {
+
+// What a playing engine offers the window. Every getter answers at once from state the engine
+// already holds; nothing here blocks on the network, and nothing throws for a bad stream: a
+// stream that fails shows it in status() ("Error: <reason>") and reads position 0.
+class MediaBackend {
+  public:
+    virtual ~MediaBackend() = default;
+
+    // Writing the URL closes the current media and, since auto-start is on, starts opening the
+    // new one. The open is queued, so a play() straight after opens one connection, not two.
+    virtual void setURL(const QString& url) = 0;
+    virtual QString URL() const = 0;
+
+    // No URL: nothing. Open still queued: nothing more. Otherwise reopen the URL from scratch.
+    virtual void play() = 0;
+    // Stop and release the connection; the position reads 0 from then on.
+    virtual void stop() = 0;
+    // Seconds of audio played since the media was opened; frozen while no data arrives, 0 when
+    // nothing plays.
+    virtual double currentPosition() const = 0;
+
+    // 0..100, default 50, kept across reopenings.
+    virtual int volume() const = 0;
+    virtual void setVolume(int volume) = 0;
+
+    // "" before any URL, "Connecting", "Buffering NN%", "Playing", "Stopped", "Error: <reason>".
+    virtual QString status() const = 0;
+    // Stream title, else station name, else the URL's last path segment without its extension.
+    virtual QString mediaName() const = 0;
+    // The URL of what is loaded, as written.
+    virtual QString mediaSourceURL() const = 0;
+};
+
+}  // namespace orvane
