@@ -72,6 +72,7 @@ QLabel* panelLabel(QWidget* parent, const char* name, QRect geometry, const QCol
     auto* l = new QLabel(parent);
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(geometry);
+    l->setTextFormat(Qt::PlainText);
     l->setAutoFillBackground(true);
     QPalette p = l->palette();
     p.setColor(QPalette::Window, colour);

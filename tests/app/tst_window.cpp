@@ -1,0 +1,250 @@
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "RuntimeError.h"
+#include "ScriptedEngine.h"
+#include "frmMain.h"
+
+using namespace orvane;
+using orvane::test::ScriptedEngine;
+
+namespace {
+
+struct Form {
+    ScriptedEngine* engine = new ScriptedEngine;
+    frmMain form{std::unique_ptr<MediaBackend>(engine)};
+};
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+int loadError(const QByteArray* content) {
+    QTemporaryDir dir;
+    if (content != nullptr) {
+        writeFile(dir.filePath(QStringLiteral("orvaneplayer.ini")), *content);
+    }
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    Form f;
+    int number = 0;
+    try {
+        f.form.Form_Load();
+    } catch (const RuntimeError& e) {
+        number = e.number();
+    }
+    QDir::setCurrent(old);
+    return number;
+}
+
+}  // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+  private slots:
+    void layoutMatchesTheTable();
+    void stackingAndTabOrder();
+    void keysAndTyping();
+    void resizingMovesNothing();
+    void startUpFillsTheListAndSetsTheVolume();
+    void startUpErrors();
+};
+
+void TestWindow::layoutMatchesTheTable() {
+    Form f;
+    frmMain& w = f.form;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Orvane Player"));
+    QCOMPARE(w.size(), QSize(649, 276));
+    QVERIFY(!w.windowIcon().isNull());
+    QCOMPARE(w.windowIcon().pixmap(16, 16).size(), QSize(16, 16));
+
+    struct Expect {
+        QWidget* widget;
+        QRect rect;
+        QString text;
+    };
+    const QList<Expect> expected = {
+        {w.cmdVolDown, {360, 160, 121, 57}, "\\/"},
+        {w.cmdVolUpSmall, {608, 160, 33, 57}, "/\\"},
+        {w.cmdVolDownSmall, {328, 160, 33, 57}, "\\/"},
+        {w.comboSourceList, {8, 224, 633, 21}, "Select Source:"},
+        {w.cmdVolUp, {488, 160, 121, 57}, "/\\"},
+        {w.cmdPlay, {8, 160, 153, 57}, "PLAY"},
+        {w.cmdStop, {168, 160, 153, 57}, "STOP"},
+        {w.lblCounter, {16, 48, 65, 25}, "STOP"},
+        {w.lblURL, {16, 32, 617, 17}, "NO URL SELECTED"},
+        {w.lblNowPlaying, {16, 16, 617, 17}, "READY"},
+        {w.lblVolume, {592, 48, 41, 25}, "100%"},
+        {w.Label1, {0, 152, 825, 137}, ""},
+        {w.WindowsMediaPlayer1, {8, 72, 633, 145}, QString()},
+        {w.lblSource, {16, 48, 617, 17}, "NO SOURCE SELECTED"},
+        {w.lblBackground1, {8, 8, 633, 57}, ""},
+    };
+    for (const Expect& e : expected) {
+        QCOMPARE(e.widget->geometry(), e.rect);
+        if (auto* l = qobject_cast<QLabel*>(e.widget)) {
+            QCOMPARE(l->text(), e.text);
+            QCOMPARE(l->textFormat(), Qt::PlainText);
+        } else if (auto* b = qobject_cast<QPushButton*>(e.widget)) {
+            QCOMPARE(b->text(), e.text);
+            QVERIFY(!b->autoDefault() && !b->isDefault());
+        } else if (auto* c = qobject_cast<QComboBox*>(e.widget)) {
+            QCOMPARE(c->currentText(), e.text);
+            QCOMPARE(c->count(), 0);
+        }
+    }
+    QCOMPARE(w.tmrDisplayUpdate->interval(), 1000);
+    QVERIFY(w.tmrDisplayUpdate->isActive());
+
+    // Fonts and colours: bold sans for the status texts, monospaced for source and URL.
+    for (QLabel* l : {w.lblCounter, w.lblCopyright, w.lblNowPlaying, w.lblVolume}) {
+        QVERIFY(l->font().bold());
+        QCOMPARE(l->font().pointSizeF(), 8.25);
+    }
+    QCOMPARE(w.lblURL->font().pointSizeF(), 8.25);
+    QCOMPARE(w.lblSource->font().pointSizeF(), 6.75);
+    QVERIFY(QFontInfo(w.lblURL->font()).fixedPitch());
+    QVERIFY(!w.lblURL->font().bold());
+    QCOMPARE(w.lblCounter->palette().color(QPalette::WindowText), QColor(Qt::white));
+    QCOMPARE(w.lblBackground1->palette().color(QPalette::Window), QColor(Qt::black));
+    QVERIFY(w.lblBackground1->autoFillBackground() && w.Label1->autoFillBackground());
+    QVERIFY(!w.lblCounter->autoFillBackground());
+    QCOMPARE(w.palette().color(QPalette::Window), QColor(128, 128, 128));
+    QCOMPARE(w.lblVolume->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    QCOMPARE(w.lblCounter->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    QCOMPARE(w.lblURL->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+}
+
+void TestWindow::stackingAndTabOrder() {
+    Form f;
+    frmMain& w = f.form;
+    // Bottom to top: every label beneath every other control, each layer in table order.
+    const QList<QWidget*> bottomUp = {
+        w.lblBackground1,      w.lblSource,       w.Label1,        w.lblVolume,
+        w.lblNowPlaying,       w.lblURL,          w.lblCopyright,  w.lblCounter,
+        w.WindowsMediaPlayer1, w.cmdStop,         w.cmdPlay,       w.cmdVolUp,
+        w.comboSourceList,     w.cmdVolDownSmall, w.cmdVolUpSmall, w.cmdVolDown};
+    QList<QWidget*> children;
+    for (QObject* o : w.children()) {
+        if (auto* c = qobject_cast<QWidget*>(o)) {
+            children.append(c);
+        }
+    }
+    QCOMPARE(children, bottomUp);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // Buttons lie over the player area, and the overlapping volume buttons follow the table.
+    QCOMPARE(w.childAt(w.cmdPlay->geometry().center()), w.cmdPlay);
+    QCOMPARE(w.childAt(QPoint(360, 180)), w.cmdVolDown);
+    QCOMPARE(w.childAt(QPoint(608, 180)), w.cmdVolUpSmall);
+    // Labels take no mouse: a point on the black band belongs to the window itself.
+    QCOMPARE(w.childAt(QPoint(5, 5)), nullptr);
+    QCOMPARE(w.childAt(QPoint(300, 20)), nullptr);
+
+    QCOMPARE(QApplication::focusWidget(), w.WindowsMediaPlayer1);
+    const QList<QWidget*> tabOrder = {
+        w.WindowsMediaPlayer1, w.cmdStop,         w.cmdPlay,       w.cmdVolDown,         w.cmdVolUp,
+        w.comboSourceList,     w.cmdVolDownSmall, w.cmdVolUpSmall, w.WindowsMediaPlayer1};
+    for (int i = 1; i < tabOrder.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        // The list's line edit holds focus on the list's behalf.
+        if (focus != nullptr && focus->parentWidget() == w.comboSourceList) {
+            focus = w.comboSourceList;
+        }
+        QCOMPARE(focus, tabOrder[i]);
+    }
+}
+
+void TestWindow::keysAndTyping() {
+    Form f;
+    frmMain& w = f.form;
+    w.comboSourceList->addItem(QStringLiteral("Entry One,http://127.0.0.1/one"));
+    w.comboSourceList->setCurrentIndex(0);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    int clicks = 0;
+    for (QPushButton* b : w.findChildren<QPushButton*>()) {
+        connect(b, &QPushButton::clicked, this, [&clicks] { ++clicks; });
+        b->setFocus();
+        QTest::keyClick(b, Qt::Key_Return);
+        QTest::keyClick(b, Qt::Key_Enter);
+        QTest::keyClick(b, Qt::Key_Escape);
+    }
+    QCOMPARE(clicks, 0);
+    QCOMPARE(f.engine->plays, 0);
+
+    // Typing changes the text without selecting or adding an entry; Enter adds nothing either.
+    w.comboSourceList->setFocus();
+    w.comboSourceList->lineEdit()->selectAll();
+    QTest::keyClicks(w.comboSourceList->lineEdit(), QStringLiteral("Typed,http://127.0.0.1/t"));
+    QTest::keyClick(w.comboSourceList->lineEdit(), Qt::Key_Return);
+    QCOMPARE(w.comboSourceList->currentText(), QStringLiteral("Typed,http://127.0.0.1/t"));
+    QCOMPARE(w.comboSourceList->count(), 1);
+
+    // A credit text with an ampersand shows the ampersand: plain text, no access key.
+    QVERIFY(frmMain::creditLine().contains(QLatin1String(" & ")));
+    QCOMPARE(w.lblCopyright->textFormat(), Qt::PlainText);
+}
+
+void TestWindow::resizingMovesNothing() {
+    Form f;
+    frmMain& w = f.form;
+    QList<QRect> before;
+    for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        before.append(c->geometry());
+    }
+    w.show();
+    w.resize(900, 500);
+    w.showMaximized();
+    QList<QRect> after;
+    for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        after.append(c->geometry());
+    }
+    QCOMPARE(after, before);
+    QVERIFY(w.autoFillBackground());
+}
+
+void TestWindow::startUpFillsTheListAndSetsTheVolume() {
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("orvaneplayer.ini")),
+              "First Station,http://127.0.0.1:1/a.mp3\r\nshort\r\n"
+              "Second Station,http://127.0.0.1:1/b.mp3\r\n");
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    Form f;
+    f.engine->vol = 80;  // whatever the engine had, start-up sets 25
+    f.form.PlayFlag = 1;
+    f.form.FailCounter = 7;
+    f.form.Form_Load();
+    QDir::setCurrent(old);
+
+    QCOMPARE(f.engine->vol, 25);
+    QCOMPARE(f.form.lblVolume->text(), QStringLiteral("25%"));
+    QCOMPARE(f.form.comboSourceList->count(), 2);
+    QCOMPARE(f.form.comboSourceList->currentIndex(), 0);
+    QCOMPARE(f.form.comboSourceList->currentText(),
+             QStringLiteral("First Station,http://127.0.0.1:1/a.mp3"));
+    QCOMPARE(f.form.lblCopyright->text(), frmMain::creditLine());
+    QVERIFY(frmMain::creditLine().startsWith(QLatin1String("Orvane Player ")));
+    QCOMPARE(f.form.PlayFlag, 0);
+    QCOMPARE(f.form.FailCounter, 0.0);
+    QCOMPARE(f.engine->plays, 0);
+    QVERIFY(f.engine->url.isEmpty());
+}
+
+void TestWindow::startUpErrors() {
+    QCOMPARE(loadError(nullptr), 53);
+    const QByteArray shortLines = "12345678\r\nshort\r\n\r\n";
+    QCOMPARE(loadError(&shortLines), 380);
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
