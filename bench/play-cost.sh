@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# What it costs to play a 128 kbit/s MP3 stream for a while: Orvane Player (window shown, under
+# Xvfb) against plain gst-launch playbin (the floor) and mpv (a peer). Prints user+sys CPU
+# seconds and peak RSS for each, the ratios, and a one-line summary last.
+#
+#   bench/play-cost.sh [seconds] [path/to/orvaneplayer]
+#
+# Needs the packages in scripts/packages.txt (icecast2, gstreamer1.0-tools, xvfb, xdotool, mpv,
+# time). Everything runs on 127.0.0.1 and is stopped on exit.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+seconds="${1:-60}"
+player="${2:-$root/build/orvaneplayer}"
+[ -x "$player" ] || { echo "no player at $player (build first)" >&2; exit 2; }
+
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill -CONT "$p" 2>/dev/null || true; kill -TERM "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {  # a random port on which nothing answers
+    local p
+    while :; do
+        p=$(shuf -i 20000-60000 -n 1)
+        (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
+    done
+}
+wait_for() {  # wait_for SECONDS COMMAND...
+    local deadline=$((SECONDS + $1)); shift
+    until "$@" >/dev/null 2>&1; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.1
+    done
+}
+
+# --- A local Icecast server with a live MP3 source ---------------------------------------------
+port="$(free_port)"
+mkdir -p "$work/log" "$work/web"
+security="<chroot>0</chroot>"
+if [ "$(id -u)" -eq 0 ]; then
+    security="$security<changeowner><user>icecast2</user><group>icecast</group></changeowner>"
+    chown icecast2:icecast "$work/log"
+    chmod 755 "$work"
+fi
+cat >"$work/icecast.xml" <<XML
+<icecast>
+  <limits><clients>10</clients><sources>2</sources><burst-size>65535</burst-size></limits>
+  <authentication><source-password>benchsource</source-password>
+    <admin-user>admin</admin-user><admin-password>benchadmin</admin-password></authentication>
+  <hostname>127.0.0.1</hostname>
+  <listen-socket><port>$port</port><bind-address>127.0.0.1</bind-address></listen-socket>
+  <paths><basedir>/usr/share/icecast2</basedir><logdir>$work/log</logdir>
+    <webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot></paths>
+  <logging><errorlog>error.log</errorlog><loglevel>2</loglevel></logging>
+  <security>$security</security>
+</icecast>
+XML
+icecast2 -c "$work/icecast.xml" >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 curl -sf "http://127.0.0.1:$port/status-json.xsl"
+gst-launch-1.0 -q audiotestsrc is-live=true ! audioconvert ! \
+    lamemp3enc target=bitrate bitrate=128 cbr=true ! \
+    shout2send ip=127.0.0.1 port="$port" password=benchsource mount=/bench.mp3 \
+    streamname="Bench Radio" >/dev/null 2>&1 &
+pids+=($!)
+url="http://127.0.0.1:$port/bench.mp3"
+wait_for 10 sh -c "curl -s http://127.0.0.1:$port/status-json.xsl | grep -q bench.mp3"
+
+# --- An X server for the player's window -------------------------------------------------------
+exec {dfd}<> <(:)
+Xvfb -displayfd "$dfd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+read -r -t 10 -u "$dfd" display_no
+export DISPLAY=":$display_no"
+
+measure() {  # measure NAME COMMAND... -> prints "NAME cpu rss_kb"
+    local name="$1"; shift
+    /usr/bin/time -v -o "$work/$name.time" timeout -s TERM "$seconds" "$@" >/dev/null 2>&1 || true
+    local user sys rss
+    user=$(awk -F': ' '/User time/ {print $2}' "$work/$name.time")
+    sys=$(awk -F': ' '/System time/ {print $2}' "$work/$name.time")
+    rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/$name.time")
+    echo "$name $(awk "BEGIN{print $user+$sys}") $rss"
+}
+
+# Orvane Player: start it with a one-line source list and press PLAY on its real window.
+mkdir -p "$work/player"
+echo "Bench Radio,$url" >"$work/player/orvaneplayer.ini"
+(
+    cd "$work/player"
+    wait_for 15 xdotool search --onlyvisible --name '^Orvane Player$'
+    win="$(xdotool search --onlyvisible --name '^Orvane Player$' | head -n 1)"
+    xdotool mousemove --window "$win" 80 190 click 1
+) &
+clicker=$!
+orvane=$(cd "$work/player" && measure orvane env QT_QPA_PLATFORM=xcb "$player")
+wait "$clicker" || echo "warning: could not press PLAY" >&2
+floor=$(measure gst-launch gst-launch-1.0 -q playbin uri="$url" audio-sink="fakesink sync=true")
+peer=$(measure mpv mpv --no-config --no-video --ao=null --really-quiet "$url")
+
+printf '%-12s %10s %12s\n' program "cpu s" "peak RSS MB"
+for row in "$orvane" "$floor" "$peer"; do
+    read -r name cpu rss <<<"$row"
+    printf '%-12s %10.2f %12.1f\n' "$name" "$cpu" "$(awk "BEGIN{print $rss/1024}")"
+done
+read -r _ ocpu orss <<<"$orvane"
+read -r _ fcpu frss <<<"$floor"
+read -r _ mcpu mrss <<<"$peer"
+cpu_floor=$(awk "BEGIN{printf \"%.2f\", $ocpu/$fcpu}")
+cpu_mpv=$(awk "BEGIN{printf \"%.2f\", $ocpu/$mcpu}")
+rss_floor=$(awk "BEGIN{printf \"%.2f\", $orss/$frss}")
+rss_mpv=$(awk "BEGIN{printf \"%.2f\", $orss/$mrss}")
+echo "ratios: cpu vs floor ${cpu_floor}x, cpu vs mpv ${cpu_mpv}x, rss vs floor ${rss_floor}x, rss vs mpv ${rss_mpv}x"
+cpu_ok=$(awk "BEGIN{print ($cpu_floor <= 1.1) ? \"met\" : \"MISSED\"}")
+rss_ok=$(awk "BEGIN{print ($orss <= $mrss) ? \"met\" : \"MISSED\"}")
+echo "summary: ${seconds}s of 128k MP3: orvane ${ocpu}s cpu ${cpu_floor}x floor (goal <=1.1x: $cpu_ok), peak RSS $((orss / 1024)) MB vs mpv $((mrss / 1024)) MB (goal <=: $rss_ok)"
