@@ -4,14 +4,17 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 #include <cmath>
 
+#include "Conversions.h"
 #include "MediaBackend.h"
 #include "RuntimeError.h"
 #include "SourceList.h"
 #include "Twips.h"
+#include "clsSysTray.h"
 
 #ifndef ORVANE_VERSION
 #define ORVANE_VERSION "0"
@@ -231,9 +234,19 @@ void frmMain::Form_Load() {
         comboSourceList->addItem(line);
     }
     setListIndex(comboSourceList, 0);
+
+    // The tray icon. SysTray is set before pending events run, so that any handler they reach
+    // finds it.
+    SysTray = std::make_unique<clsSysTray>();
+    connect(SysTray.get(), &clsSysTray::LeftClick, this,
+            [this] { dispatch([this] { SysTray_LeftClick(); }); });
+    QCoreApplication::processEvents();
+    SysTray->Init(*this, QStringLiteral("Orvane Player"));
 }
 
 void frmMain::Form_Unload(std::int16_t& /*Cancel*/) {
+    // Releasing the component removes the icon at once.
+    SysTray.reset();
     // Closing is never refused, and nothing runs after it: the loop ends and the engine with it.
     QCoreApplication::exit(0);
 }
@@ -242,6 +255,60 @@ void frmMain::closeEvent(QCloseEvent* event) {
     std::int16_t cancel = 0;
     dispatch([&] { Form_Unload(cancel); });
     event->accept();
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    dispatch([this] { Form_Resize(); });
+}
+
+// Minimising reaches a widget as a window-state change, not as a resize.
+void frmMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        dispatch([this] { Form_Resize(); });
+    }
+}
+
+void frmMain::mouseMoveEvent(QMouseEvent* event) {
+    const Qt::MouseButtons b = event->buttons();
+    const Qt::KeyboardModifiers m = event->modifiers();
+    const auto button =
+        std::int16_t(((b & Qt::LeftButton) ? 1 : 0) | ((b & Qt::RightButton) ? 2 : 0) |
+                     ((b & Qt::MiddleButton) ? 4 : 0));
+    const auto shift =
+        std::int16_t(((m & Qt::ShiftModifier) ? 1 : 0) | ((m & Qt::ControlModifier) ? 2 : 0) |
+                     ((m & Qt::AltModifier) ? 4 : 0));
+    const QPointF at = event->position();
+    dispatch([&] { Form_MouseMove(button, shift, float(at.x()), float(at.y())); });
+}
+
+// A minimised window hides and lives on as its tray icon. Where there is no notification area
+// (a desktop without a tray, or a tray host that has gone) hiding would leave no way back, so the
+// window then stays minimised in the taskbar.
+void frmMain::Form_Resize() {
+    if ((windowState() & Qt::WindowMinimized) && SysTray && SysTray->InNotificationArea()) {
+        hide();
+    }
+}
+
+// The tray icon's notifications arrive here as mouse moves with the code in X; ordinary moves
+// over the window are passed on the same way, and the component ignores what is not a code.
+void frmMain::Form_MouseMove(std::int16_t Button, std::int16_t /*Shift*/, float X, float /*Y*/) {
+    // Nothing receives notifications before start-up made the component or after shut-down
+    // released it.
+    if (!SysTray) {
+        return;
+    }
+    SysTray->MouseMove(Button, toLong(X), *this);
+}
+
+void frmMain::SysTray_LeftClick() {
+    setWindowState(Qt::WindowNoState);
+    show();
+    // Bring it to the front too, or it may come back beneath other windows.
+    raise();
+    activateWindow();
 }
 
 void frmMain::cmdPlay_Click() {

@@ -14,6 +14,7 @@ class QTimer;
 namespace orvane {
 
 class MediaBackend;
+class clsSysTray;
 
 // The player's one window. Its controls are public members, as on the old form, so that the
 // handlers read like the form's code and tests can look at what the user sees.
@@ -48,6 +49,10 @@ class frmMain final : public QWidget {
     double PlayCounter = 0;
     double FailCounter = 0;
 
+    // The notification-area icon, from the end of start-up to the start of shut-down. Of its
+    // events only LeftClick is handled.
+    std::unique_ptr<clsSysTray> SysTray;
+
     // Handlers. Each one is entered through dispatch(), so a run-time error ends the program
     // through the default handler instead of reaching Qt.
     void Form_Load();
@@ -59,6 +64,11 @@ class frmMain final : public QWidget {
     void cmdVolDown_Click();
     void cmdVolDownSmall_Click();
     void tmrDisplayUpdate_Timer();
+    void Form_Resize();
+    // Button and Shift as the old form gave them: 1 left, 2 right, 4 middle; 1 Shift, 2 Ctrl,
+    // 4 Alt. X and Y in pixels.
+    void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);
+    void SysTray_LeftClick();
 
     // The credit line written under the list at start-up.
     static QString creditLine();
@@ -67,6 +77,9 @@ class frmMain final : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
     void stepVolume(int step);
