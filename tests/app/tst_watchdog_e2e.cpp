@@ -1,0 +1,165 @@
+// The whole chain for real: the window, the GStreamer engine and a local Icecast server. The
+// watchdog must bring the stream back by itself after a stalled server and a dropped source.
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "GstBackend.h"
+#include "IcecastFixture.h"
+#include "frmMain.h"
+
+using namespace orvane;
+using orvane::test::IcecastFixture;
+
+namespace {
+
+// Passes every call to the real engine and notes when the watchdog (or anyone) calls play, and
+// how many ticks have read the status.
+class WatchedEngine final : public MediaBackend {
+public:
+    explicit WatchedEngine(std::unique_ptr<MediaBackend> real) : m_real(std::move(real)) {
+        clock.start();
+    }
+    QElapsedTimer clock;
+    QList<qint64> playTimes;
+    mutable int ticks = 0;
+
+    void setURL(const QString& url) override { m_real->setURL(url); }
+    QString URL() const override { return m_real->URL(); }
+    void play() override {
+        playTimes.append(clock.elapsed());
+        m_real->play();
+    }
+    void stop() override { m_real->stop(); }
+    double currentPosition() const override { return m_real->currentPosition(); }
+    int volume() const override { return m_real->volume(); }
+    void setVolume(int v) override { m_real->setVolume(v); }
+    QString status() const override {
+        ++ticks;
+        return m_real->status();
+    }
+    QString mediaName() const override { return m_real->mediaName(); }
+    QString mediaSourceURL() const override { return m_real->mediaSourceURL(); }
+
+private:
+    std::unique_ptr<MediaBackend> m_real;
+};
+
+bool waitFor(const std::function<bool()>& cond, int timeoutMs) {
+    return IcecastFixture::waitUntil(cond, timeoutMs, 20);
+}
+
+}  // namespace
+
+class TestWatchdogEndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void keepsPlayingThroughStallsAndDrops();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestWatchdogEndToEnd::initTestCase() {
+    int argc = 0;
+    initGStreamer(&argc, nullptr);
+    QVERIFY(m_dir.isValid());
+}
+
+void TestWatchdogEndToEnd::keepsPlayingThroughStallsAndDrops() {
+    IcecastFixture icecast;
+    QVERIFY2(icecast.start(), qPrintable(icecast.lastError()));
+    {
+        QFile ini(m_dir.filePath(QStringLiteral("orvaneplayer.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(("Local Test Radio," + icecast.url() + "\n").toUtf8());
+    }
+    const QString oldDir = QDir::currentPath();
+    QDir::setCurrent(m_dir.path());
+    auto* engine = new WatchedEngine(createGstBackend());
+    frmMain form{std::unique_ptr<MediaBackend>(engine)};
+    form.Form_Load();
+    QDir::setCurrent(oldDir);
+    form.show();
+
+    const auto position = [&] { return form.WindowsMediaPlayer1->controls().currentPosition(); };
+    const auto counter = [&] { return form.lblCounter->text(); };
+    // The position moves on by itself over the next few seconds.
+    const auto advancing = [&](int timeoutMs) {
+        double first = -1;
+        return waitFor(
+            [&] {
+                const double p = position();
+                if (p <= 0) {
+                    first = -1;
+                    return false;
+                }
+                if (first < 0) {
+                    first = p;
+                }
+                return p >= first + 1.5;
+            },
+            timeoutMs);
+    };
+
+    // 1. PLAY: the time counts up and the stream's title shows.
+    QTest::mouseClick(form.cmdPlay, Qt::LeftButton);
+    QCOMPARE(form.PlayFlag, 1);
+    QVERIFY2(waitFor([&] { return counter() == QLatin1String("00:01"); }, 10000),
+             qPrintable(counter()));
+    QVERIFY2(waitFor([&] { return counter() == QLatin1String("00:02"); }, 3000),
+             qPrintable(counter()));
+    QVERIFY2(waitFor([&] { return form.lblNowPlaying->text() == QLatin1String("Artist - Song One"); },
+                     5000),
+             qPrintable(form.lblNowPlaying->text()));
+    QCOMPARE(form.lblSource->text(), QStringLiteral("Playing"));
+    QCOMPARE(form.lblURL->text(), icecast.url());
+    QCOMPARE(engine->playTimes.size(), 1);
+
+    // 2. A true stall: the server freezes with the connection open. The position freezes once
+    // the buffered audio has played, and fifteen ticks later the watchdog restarts.
+    icecast.pauseServer();
+    QVERIFY2(waitFor([&] { return counter() == QLatin1String("RESTARTING"); }, 30000),
+             qPrintable(counter()));
+    QVERIFY(engine->playTimes.size() >= 2);
+    icecast.resumeServer();
+    if (!waitFor([&] { return icecast.mountLive(); }, 3000)) {
+        QVERIFY2(icecast.startSource(), qPrintable(icecast.lastError()));
+    }
+    QVERIFY2(advancing(20000), qPrintable(counter()));
+    const qint64 lastPlay = engine->playTimes.last();
+    qInfo("after the stall: %lld watchdog restart(s); position moving again %lld ms after the last",
+          static_cast<long long>(engine->playTimes.size() - 1),
+          static_cast<long long>(engine->clock.elapsed() - lastPlay));
+
+    // 3. The source drops: the stream ends, the watchdog keeps restarting, and once a source is
+    // back the stream plays again.
+    const qsizetype playsBefore = engine->playTimes.size();
+    icecast.killSource();
+    QVERIFY2(waitFor([&] { return engine->playTimes.size() > playsBefore; }, 30000),
+             qPrintable(counter()));
+    QVERIFY2(icecast.startSource(), qPrintable(icecast.lastError()));
+    QVERIFY2(advancing(25000), qPrintable(counter()));
+    QVERIFY2(waitFor([&] { return counter().contains(QLatin1Char(':')); }, 3000),
+             qPrintable(counter()));
+
+    // 4. STOP: the watchdog rests and nothing restarts while the stream stays stopped.
+    QTest::mouseClick(form.cmdStop, Qt::LeftButton);
+    QCOMPARE(form.PlayFlag, 0);
+    const qsizetype playsAtStop = engine->playTimes.size();
+    const int ticksAtStop = engine->ticks;
+    QVERIFY(waitFor([&] { return engine->ticks >= ticksAtStop + 4; }, 8000));
+    QCOMPARE(engine->playTimes.size(), playsAtStop);
+    QCOMPARE(form.FailCounter, 0.0);
+    QCOMPARE(position(), 0.0);
+    QCOMPARE(counter(), QStringLiteral("STOP"));
+    QCOMPARE(form.lblSource->text(), QString());
+}
+
+QTEST_MAIN(TestWatchdogEndToEnd)
+#include "tst_watchdog_e2e.moc"
