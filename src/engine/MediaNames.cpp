@@ -1,0 +1,44 @@
+#include "MediaNames.h"
+
+#include <QUrl>
+
+namespace orvane {
+
+QString nameFromUrl(const QString& url) {
+    const QString trimmed = url.trimmed();
+    if (trimmed.isEmpty()) {
+        return {};
+    }
+    const QUrl parsed(trimmed);
+    // A plain file path parses as a relative URL without a scheme; its path is still the path.
+    const QString path = parsed.isValid() ? parsed.path() : trimmed;
+    QString segment;
+    const QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
+    if (!parts.isEmpty()) {
+        segment = parts.last();
+    }
+    if (segment.isEmpty()) {
+        return parsed.isValid() && !parsed.host().isEmpty() ? parsed.host() : trimmed;
+    }
+    // ".mp3" -> keep, "a.b.mp3" -> "a.b": only the final extension goes.
+    const qsizetype dot = segment.lastIndexOf(u'.');
+    if (dot > 0) {
+        segment.truncate(dot);
+    }
+    return segment;
+}
+
+QString displayName(const QString& title, const QString& station, const QString& url) {
+    if (url.isEmpty()) {
+        return {};
+    }
+    if (!title.trimmed().isEmpty()) {
+        return title.trimmed();
+    }
+    if (!station.trimmed().isEmpty()) {
+        return station.trimmed();
+    }
+    return nameFromUrl(url);
+}
+
+}  // namespace orvane

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace orvane {
+
+// The name shown for a stream that has sent neither a title nor a station name: the last
+// segment of the URL's path without its extension ("http://host/live/jazz.mp3" -> "jazz").
+// Falls back to the host when the path has no segment, and to the text itself when it is not
+// a URL at all.
+QString nameFromUrl(const QString& url);
+
+// What the window shows for the current media: the stream title if there is one, else the
+// station name, else nameFromUrl(). Empty when there is no URL.
+QString displayName(const QString& title, const QString& station, const QString& url);
+
+}  // namespace orvane
