@@ -1,0 +1,514 @@
+#include "IcecastFixture.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTest>
+#include <QUrl>
+
+#include "LoopbackHttp.h"
+
+namespace orvane::test {
+
+namespace {
+
+constexpr int kServerStartMs = 5000;
+constexpr int kMountReadyMs = 8000;
+constexpr int kTermGraceMs = 3000;
+constexpr const char* kAdminUser = "admin";
+// Icecast refuses to keep running as root and switches to this account instead.
+constexpr const char* kServiceUser = "icecast2";
+constexpr const char* kServiceGroup = "icecast";
+constexpr const char* kIcecastShare = "/usr/share/icecast2";
+
+QByteArray randomPassword() {
+    return QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+}
+
+// The children must not outlive a test binary that dies without running destructors (a crash,
+// a CTest timeout). Icecast drops this setting when it changes user, which is as good as we
+// can do for it without a wrapper process.
+void dieWithParent() {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+}
+
+bool signalProcess(const std::unique_ptr<QProcess>& proc, int sig) {
+    return proc && proc->state() == QProcess::Running && ::kill(pid_t(proc->processId()), sig) == 0;
+}
+
+QStringList encoderArgs() {
+    // A live 128 kbit/s MP3 tone. Without target=bitrate lamemp3enc ignores the bitrate.
+    return {
+        QStringLiteral("-q"),
+        QStringLiteral("audiotestsrc"),
+        QStringLiteral("is-live=true"),
+        QStringLiteral("volume=0.2"),
+        QStringLiteral("!"),
+        QStringLiteral("audioconvert"),
+        QStringLiteral("!"),
+        QStringLiteral("lamemp3enc"),
+        QStringLiteral("target=bitrate"),
+        QStringLiteral("bitrate=128"),
+        QStringLiteral("cbr=true"),
+    };
+}
+
+QString describeExit(const QProcess& proc) {
+    if (proc.state() != QProcess::NotRunning) {
+        return QStringLiteral("still running");
+    }
+    return proc.exitStatus() == QProcess::CrashExit
+               ? QStringLiteral("killed, %1").arg(proc.errorString())
+               : QStringLiteral("exit code %1").arg(proc.exitCode());
+}
+
+std::unique_ptr<QProcess> makeProcess() {
+    auto proc = std::make_unique<QProcess>();
+    proc->setChildProcessModifier(dieWithParent);
+    return proc;
+}
+
+}  // namespace
+
+IcecastFixture::IcecastFixture()
+    : m_sourcePassword(randomPassword()), m_adminPassword(randomPassword()) {}
+
+IcecastFixture::~IcecastFixture() {
+    // Encoders first, so none of them writes into a pipe that is already closed.
+    for (auto& proc : m_extraProcesses) {
+        stopProcess(proc, false);
+    }
+    stopProcess(m_source, false);
+    stopProcess(m_server, m_serverPaused);
+}
+
+bool IcecastFixture::waitUntil(const std::function<bool()>& cond, int timeoutMs, int stepMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (cond()) {
+            return true;
+        }
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QTest::qWait(stepMs);
+    }
+}
+
+QString IcecastFixture::urlFor(const QString& path) const {
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+}
+
+QString IcecastFixture::webroot() const {
+    return m_dir.filePath(QStringLiteral("web"));
+}
+
+bool IcecastFixture::start() {
+    return startServer() && startSource();
+}
+
+bool IcecastFixture::writeConfig() {
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("cannot create a temporary directory");
+        return false;
+    }
+    const QString logDir = m_dir.filePath(QStringLiteral("log"));
+    QDir().mkpath(logDir);
+    QDir().mkpath(webroot());
+    // Icecast serves its status pages (status-json.xsl ...) from the webroot, so link them in
+    // next to whatever files the tests drop there.
+    const QDir share(QString::fromLatin1(kIcecastShare) + QStringLiteral("/web"));
+    for (const QString& name : share.entryList(QDir::Files)) {
+        QFile::link(share.filePath(name), webroot() + u'/' + name);
+    }
+
+    QString security = QStringLiteral("<chroot>0</chroot>");
+    if (::geteuid() == 0) {
+        const passwd* pw = ::getpwnam(kServiceUser);
+        const group* gr = ::getgrnam(kServiceGroup);
+        if (!pw || !gr) {
+            m_error = QStringLiteral("running as root, but there is no %1:%2 account")
+                          .arg(QLatin1String(kServiceUser), QLatin1String(kServiceGroup));
+            return false;
+        }
+        security += QStringLiteral("<changeowner><user>%1</user><group>%2</group></changeowner>")
+                        .arg(QLatin1String(kServiceUser), QLatin1String(kServiceGroup));
+        // After the switch the server must still reach its files and write its logs.
+        const auto readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                              QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                              QFile::ExeOther;
+        QFile::setPermissions(m_dir.path(), readable);
+        QFile::setPermissions(webroot(), readable);
+        if (::chown(QFile::encodeName(logDir).constData(), pw->pw_uid, gr->gr_gid) != 0) {
+            m_error = QStringLiteral("cannot hand the log directory to %1").arg(kServiceUser);
+            return false;
+        }
+    }
+
+    const QString xml = QStringLiteral(R"(<icecast>
+  <location>test</location>
+  <admin>test@localhost</admin>
+  <hostname>127.0.0.1</hostname>
+  <limits>
+    <clients>50</clients>
+    <sources>4</sources>
+    <queue-size>524288</queue-size>
+    <client-timeout>30</client-timeout>
+    <header-timeout>15</header-timeout>
+    <source-timeout>10</source-timeout>
+    <burst-on-connect>1</burst-on-connect>
+    <burst-size>65535</burst-size>
+  </limits>
+  <authentication>
+    <source-password>%1</source-password>
+    <relay-password>%1</relay-password>
+    <admin-user>%2</admin-user>
+    <admin-password>%3</admin-password>
+  </authentication>
+  <listen-socket>
+    <port>%4</port>
+    <bind-address>127.0.0.1</bind-address>
+  </listen-socket>
+  <fileserve>1</fileserve>
+  <paths>
+    <basedir>%5</basedir>
+    <logdir>%6</logdir>
+    <webroot>%7</webroot>
+    <adminroot>%5/admin</adminroot>
+  </paths>
+  <logging>
+    <accesslog>access.log</accesslog>
+    <errorlog>error.log</errorlog>
+    <loglevel>3</loglevel>
+    <logsize>10000</logsize>
+  </logging>
+  <security>%8</security>
+</icecast>
+)")
+                            .arg(QString::fromLatin1(m_sourcePassword), QLatin1String(kAdminUser),
+                                 QString::fromLatin1(m_adminPassword), QString::number(m_port),
+                                 QLatin1String(kIcecastShare), logDir, webroot(), security);
+    QFile file(m_dir.filePath(QStringLiteral("icecast.xml")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(xml.toUtf8()) < 0) {
+        m_error = QStringLiteral("cannot write icecast.xml");
+        return false;
+    }
+    return true;
+}
+
+QString IcecastFixture::serverLogTail() const {
+    QFile log(m_dir.filePath(QStringLiteral("log/error.log")));
+    if (!log.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray all = log.readAll();
+    return QString::fromLocal8Bit(all.right(1500));
+}
+
+bool IcecastFixture::waitServerUp(int timeoutMs) {
+    return waitUntil(
+               [this] {
+                   return !serverRunning() ||
+                          httpGet(m_port, "/status-json.xsl", 500).status == 200;
+               },
+               timeoutMs, 10) &&
+           serverRunning();
+}
+
+bool IcecastFixture::startServer() {
+    if (serverRunning()) {
+        return true;
+    }
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("icecast2"));
+    if (program.isEmpty()) {
+        m_error = QStringLiteral("icecast2 is not installed");
+        return false;
+    }
+    // A port picked a moment ago can be taken by someone else before Icecast binds it: try a
+    // few. A restart keeps the port the listeners know.
+    const bool keepPort = m_port != 0;
+    for (int attempt = 0; attempt < (keepPort ? 1 : 3); ++attempt) {
+        if (!keepPort) {
+            m_port = pickFreePort();
+        }
+        if (m_port == 0 || !writeConfig()) {
+            if (m_error.isEmpty()) {
+                m_error = QStringLiteral("no free port");
+            }
+            return false;
+        }
+        m_server = makeProcess();
+        m_server->setProcessChannelMode(QProcess::MergedChannels);
+        m_server->start(program, {QStringLiteral("-c"), m_dir.filePath("icecast.xml")});
+        m_serverPaused = false;
+        if (!m_server->waitForStarted(kServerStartMs)) {
+            m_error = QStringLiteral("icecast2 did not start: ") + m_server->errorString();
+            m_server.reset();
+            return false;
+        }
+        if (waitServerUp(kServerStartMs)) {
+            return true;
+        }
+        m_error = QStringLiteral("icecast2 does not answer on port %1: %2 %3")
+                      .arg(m_port)
+                      .arg(QString::fromLocal8Bit(m_server->readAll()), serverLogTail());
+        stopProcess(m_server, false);
+    }
+    return false;
+}
+
+void IcecastFixture::stopServer() {
+    stopProcess(m_server, m_serverPaused);
+    m_serverPaused = false;
+}
+
+bool IcecastFixture::serverRunning() const {
+    return m_server && m_server->state() == QProcess::Running;
+}
+
+void IcecastFixture::pauseServer() {
+    if (signalProcess(m_server, SIGSTOP)) {
+        m_serverPaused = true;
+    }
+}
+
+void IcecastFixture::resumeServer() {
+    if (m_serverPaused) {
+        signalProcess(m_server, SIGCONT);
+        m_serverPaused = false;
+    }
+}
+
+qint64 IcecastFixture::serverPid() const {
+    return serverRunning() ? m_server->processId() : 0;
+}
+
+bool IcecastFixture::waitMountReady(const QString& mount,
+                                    const std::function<bool()>& sourceAlive) {
+    // Icecast lists the mount as soon as the source logs in, but answers listeners with 404
+    // until the first data has arrived, so ask the way a player does. The probe listener is
+    // gone again by the time the next chunk of audio is written to it.
+    const bool up = waitUntil(
+        [&] {
+            return !sourceAlive() || !serverRunning() ||
+                   httpGet(m_port, mount.toUtf8(), 500, {}, true).status == 200;
+        },
+        kMountReadyMs, 50);
+    return up && sourceAlive() && serverRunning();
+}
+
+bool IcecastFixture::startSource() {
+    if (!serverRunning()) {
+        m_error = QStringLiteral("the server is not running");
+        return false;
+    }
+    killSource();
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
+    if (program.isEmpty()) {
+        m_error = QStringLiteral("gst-launch-1.0 is not installed");
+        return false;
+    }
+    // gst-launch escapes each argument on its own, so values with spaces need no shell quoting;
+    // taginject's list still needs its own quotes around each string.
+    QStringList args = encoderArgs();
+    args << QStringLiteral("!") << QStringLiteral("taginject")
+         << QStringLiteral(R"(tags="title=\"Song One\",artist=\"Artist\"")") << QStringLiteral("!")
+         << QStringLiteral("shout2send") << QStringLiteral("ip=127.0.0.1")
+         << QStringLiteral("port=%1").arg(m_port)
+         << QStringLiteral("password=") + QString::fromLatin1(m_sourcePassword)
+         << QStringLiteral("mount=") + mount()
+         << QStringLiteral("streamname=") + QLatin1String(kStationName);
+    // A source that dies at once (seen once, under load, with no word of why) gets another try;
+    // one that runs but never goes live does not.
+    for (int attempt = 1;; ++attempt) {
+        m_source = makeProcess();
+        m_source->setProcessChannelMode(QProcess::MergedChannels);
+        m_source->start(program, args);
+        if (!m_source->waitForStarted(kServerStartMs)) {
+            m_error = QStringLiteral("gst-launch-1.0 did not start: ") + m_source->errorString();
+            m_source.reset();
+            return false;
+        }
+        if (waitMountReady(mount(), [this] { return sourceRunning(); })) {
+            break;
+        }
+        m_error = QStringLiteral("the source never went live (%1; server %2): %3 %4")
+                      .arg(describeExit(*m_source),
+                           serverRunning() ? QStringLiteral("running") : QStringLiteral("gone"),
+                           QString::fromLocal8Bit(m_source->readAll()), serverLogTail());
+        if (sourceRunning() || !serverRunning() || attempt == 3) {
+            return false;
+        }
+        qWarning("IcecastFixture: %s; trying again", qPrintable(m_error));
+    }
+    // shout2send announces its tags as "artist - title".
+    m_title = QLatin1String(kFirstTitle);
+    return true;
+}
+
+bool IcecastFixture::startUntitledSource(const QString& mount, const QString& stationName) {
+    if (!serverRunning()) {
+        m_error = QStringLiteral("the server is not running");
+        return false;
+    }
+    const QString gst = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    if (gst.isEmpty() || curl.isEmpty()) {
+        m_error = QStringLiteral("gst-launch-1.0 or curl is not installed");
+        return false;
+    }
+    // shout2send always sends a title (at worst "Unknown - Unknown"), so this station is fed
+    // the plain way: raw MP3 on a pipe into an HTTP PUT. Icecast cannot read a chunked body,
+    // so curl must send the stream unframed until the connection closes.
+    auto encoder = makeProcess();
+    auto uploader = makeProcess();
+    encoder->setStandardOutputProcess(uploader.get());
+    uploader->setProcessChannelMode(QProcess::MergedChannels);
+    QStringList args = encoderArgs();
+    args << QStringLiteral("!") << QStringLiteral("fdsink") << QStringLiteral("fd=1");
+    uploader->start(
+        curl,
+        {QStringLiteral("-s"), QStringLiteral("-T"), QStringLiteral("-"), QStringLiteral("-u"),
+         QStringLiteral("source:") + QString::fromLatin1(m_sourcePassword), QStringLiteral("-H"),
+         QStringLiteral("Content-Type: audio/mpeg"), QStringLiteral("-H"),
+         QStringLiteral("Transfer-Encoding:"), QStringLiteral("-H"), QStringLiteral("Expect:"),
+         QStringLiteral("-H"), QStringLiteral("ice-name: ") + stationName, urlFor(mount)});
+    encoder->start(gst, args);
+    if (!encoder->waitForStarted(kServerStartMs) || !uploader->waitForStarted(kServerStartMs)) {
+        m_error = QStringLiteral("cannot start the untitled source");
+        return false;
+    }
+    QProcess* up = uploader.get();
+    QProcess* enc = encoder.get();
+    m_extraProcesses.push_back(std::move(encoder));
+    m_extraProcesses.push_back(std::move(uploader));
+    if (!waitMountReady(mount, [up, enc] {
+            return up->state() == QProcess::Running && enc->state() == QProcess::Running;
+        })) {
+        m_error = QStringLiteral("the untitled source never went live: %1 %2")
+                      .arg(QString::fromLocal8Bit(up->readAll()), serverLogTail());
+        return false;
+    }
+    return true;
+}
+
+void IcecastFixture::killSource() {
+    stopProcess(m_source, false);
+}
+
+bool IcecastFixture::sourceRunning() const {
+    return m_source && m_source->state() == QProcess::Running;
+}
+
+QByteArray IcecastFixture::adminGet(const QByteArray& pathAndQuery) const {
+    if (!serverRunning() || m_serverPaused) {
+        return {};
+    }
+    const HttpReply r =
+        httpGet(m_port, pathAndQuery, 2000, QByteArray(kAdminUser) + ':' + m_adminPassword);
+    return r.status == 200 ? r.body : QByteArray();
+}
+
+bool IcecastFixture::mountLive(const QString& mount) const {
+    return adminGet("/admin/listmounts").contains("mount=\"" + mount.toUtf8() + '"');
+}
+
+bool IcecastFixture::setTitle(const QString& title) {
+    const QByteArray body = adminGet("/admin/metadata?mount=" + QUrl::toPercentEncoding(mount()) +
+                                     "&mode=updinfo&song=" + QUrl::toPercentEncoding(title));
+    if (!body.contains("<return>1</return>")) {
+        return false;
+    }
+    m_title = title;
+    return true;
+}
+
+namespace {
+
+// Text of the first <tag>...</tag> at or after `from`.
+QByteArray elementText(const QByteArray& xml, const QByteArray& tag, qsizetype from = 0) {
+    const QByteArray open = '<' + tag + '>';
+    const qsizetype at = xml.indexOf(open, from);
+    if (at < 0) {
+        return {};
+    }
+    const qsizetype begin = at + open.size();
+    const qsizetype end = xml.indexOf("</" + tag + '>', begin);
+    return end < 0 ? QByteArray() : xml.mid(begin, end - begin);
+}
+
+}  // namespace
+
+QList<IcecastFixture::Listener> IcecastFixture::listenerList() const {
+    const QByteArray xml = adminGet("/admin/listclients?mount=" + QUrl::toPercentEncoding(mount()));
+    QList<Listener> result;
+    for (qsizetype at = xml.indexOf("<listener>"); at >= 0;
+         at = xml.indexOf("<listener>", at + 1)) {
+        const qsizetype end = xml.indexOf("</listener>", at);
+        const QByteArray one = xml.mid(at, end < 0 ? -1 : end - at);
+        Listener l;
+        l.id = elementText(one, "ID").toLongLong();
+        l.userAgent = QString::fromUtf8(elementText(one, "UserAgent"));
+        result.append(l);
+    }
+    return result;
+}
+
+int IcecastFixture::listenerConnections() const {
+    bool ok = false;
+    const int n = elementText(adminGet("/admin/stats"), "listener_connections").toInt(&ok);
+    return ok ? n : -1;
+}
+
+QString IcecastFixture::writeToneFile(const QString& fileName, int seconds) {
+    const QString gst = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
+    const QString path = webroot() + u'/' + fileName;
+    if (gst.isEmpty()) {
+        return {};
+    }
+    // 44100 Hz in 1024-sample buffers: close enough to the asked length.
+    const int buffers = seconds * 44100 / 1024;
+    QProcess enc;
+    enc.start(
+        gst, {QStringLiteral("-q"), QStringLiteral("audiotestsrc"),
+              QStringLiteral("num-buffers=%1").arg(buffers),
+              QStringLiteral("samplesperbuffer=1024"), QStringLiteral("!"),
+              QStringLiteral("audioconvert"), QStringLiteral("!"), QStringLiteral("lamemp3enc"),
+              QStringLiteral("!"), QStringLiteral("filesink"), QStringLiteral("location=") + path});
+    if (!enc.waitForFinished(20000) || enc.exitCode() != 0) {
+        enc.kill();
+        enc.waitForFinished();
+        return {};
+    }
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOther);
+    return urlFor(u'/' + fileName);
+}
+
+void IcecastFixture::stopProcess(std::unique_ptr<QProcess>& proc, bool paused) {
+    if (!proc) {
+        return;
+    }
+    if (proc->state() != QProcess::NotRunning) {
+        // A stopped process queues SIGTERM until it runs again.
+        if (paused) {
+            ::kill(pid_t(proc->processId()), SIGCONT);
+        }
+        proc->terminate();
+        if (!proc->waitForFinished(kTermGraceMs)) {
+            proc->kill();
+            proc->waitForFinished(kTermGraceMs);
+        }
+    }
+    proc.reset();
+}
+
+}  // namespace orvane::test

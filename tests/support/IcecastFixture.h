@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace orvane::test {
+
+// A real Icecast server on 127.0.0.1, fed by a gst-launch-1.0 MP3 source, for tests that need a
+// live internet-radio stream without the internet. Everything it starts is stopped by the
+// destructor, also when a test fails half-way (a paused server is continued first so that it
+// can die of SIGTERM).
+//
+// The source sends a 128 kbit/s MP3 sine tone to mount() with the station name "Test Radio" and
+// the stream title "Artist - Song One". The server also serves plain files from webroot()
+// (plus Icecast's own generated <mount>.m3u / .xspf playlists).
+class IcecastFixture {
+  public:
+    static constexpr const char* kStationName = "Test Radio";
+    static constexpr const char* kFirstTitle = "Artist - Song One";
+
+    IcecastFixture();
+    ~IcecastFixture();
+    IcecastFixture(const IcecastFixture&) = delete;
+    IcecastFixture& operator=(const IcecastFixture&) = delete;
+
+    // Server, then source; waits until the mount is listenable. On false, lastError() says why.
+    bool start();
+    QString lastError() const { return m_error; }
+
+    // Starts the server on the same port as before (a fresh port the first time) and waits until
+    // it answers HTTP. stopServer() ends it (and with it the source's connection).
+    bool startServer();
+    void stopServer();
+    bool serverRunning() const;
+    // SIGSTOP / SIGCONT: a true stall. Connections stay open, no data flows.
+    void pauseServer();
+    void resumeServer();
+    bool serverPaused() const { return m_serverPaused; }
+    qint64 serverPid() const;
+
+    // Starts a new source process for mount() and waits until the mount is listenable.
+    bool startSource();
+    void killSource();
+    bool sourceRunning() const;
+    // A second kind of station: sends audio and a station name, but never a stream title.
+    // Runs until the fixture ends; waits until the mount is listenable.
+    bool startUntitledSource(const QString& mount, const QString& stationName);
+    // True when Icecast lists the mount as live (a source is connected and sending).
+    bool mountLive(const QString& mount) const;
+    bool mountLive() const { return mountLive(mount()); }
+
+    // Writes an MP3 tone of the given length into webroot() and returns its URL ("" on
+    // failure). The file carries no tags at all.
+    QString writeToneFile(const QString& fileName, int seconds);
+
+    // Replaces the stream title through Icecast's admin interface. Listeners see it with the
+    // next in-stream metadata block, a few seconds later.
+    bool setTitle(const QString& title);
+    struct Listener {
+        qint64 id = 0;  // Icecast's connection id: a new connection gets a new one
+        QString userAgent;
+    };
+    // Listeners connected to mount() right now, as Icecast sees them.
+    QList<Listener> listenerList() const;
+    // Listener connections the server has accepted since it started, on any mount.
+    int listenerConnections() const;
+    // The title a newly connected listener is told (after setTitle() or a source restart).
+    QString currentTitle() const { return m_title; }
+
+    quint16 port() const { return m_port; }
+    QString mount() const { return QStringLiteral("/test.mp3"); }
+    QString url() const { return urlFor(mount()); }
+    QString urlFor(const QString& path) const;
+    // A mount nobody feeds: the server answers 404.
+    QString missingUrl() const { return urlFor(QStringLiteral("/nothing-here.mp3")); }
+    // Static files dropped here are served at urlFor("/<name>").
+    QString webroot() const;
+    QByteArray adminPassword() const { return m_adminPassword; }
+
+    // Polls cond (processing events) until it is true or timeoutMs passes.
+    static bool waitUntil(const std::function<bool()>& cond, int timeoutMs, int stepMs = 20);
+
+  private:
+    bool writeConfig();
+    bool waitServerUp(int timeoutMs);
+    bool waitMountReady(const QString& mount, const std::function<bool()>& sourceAlive);
+    QByteArray adminGet(const QByteArray& pathAndQuery) const;
+    void stopProcess(std::unique_ptr<QProcess>& proc, bool paused);
+    QString serverLogTail() const;
+
+    QTemporaryDir m_dir;
+    quint16 m_port = 0;
+    QByteArray m_sourcePassword;
+    QByteArray m_adminPassword;
+    std::unique_ptr<QProcess> m_server;
+    std::unique_ptr<QProcess> m_source;
+    // Encoder and uploader pairs of startUntitledSource().
+    std::vector<std::unique_ptr<QProcess>> m_extraProcesses;
+    QString m_title;
+    bool m_serverPaused = false;
+    QString m_error;
+};
+
+}  // namespace orvane::test
