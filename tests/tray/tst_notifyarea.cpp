@@ -11,8 +11,7 @@ using namespace orvane;
 
 namespace {
 
-// A window that notes the X of every mouse move it receives, hidden like a window that lives in
-// the tray.
+// A window that notes the X of each mouse move it gets.
 class Receiver : public QWidget {
   public:
     QList<int> codes;
@@ -24,7 +23,7 @@ class Receiver : public QWidget {
 
 template <std::size_t N>
 void put(char (&field)[N], const QByteArray& bytes) {
-    std::memcpy(field, bytes.constData(), std::min<std::size_t>(N, std::size_t(bytes.size())));
+    std::memcpy(field, bytes.constData(), std::min(N, std::size_t(bytes.size())));
 }
 
 NOTIFYICONDATAA record(std::uint32_t hWnd, std::uint32_t flags) {
@@ -47,9 +46,6 @@ class TestNotifyArea : public QObject {
     Q_OBJECT
   private slots:
     void appliesOnlyTheNamedFields();
-    void textFieldsStopAtTheirWidth();
-    void iconPixelsAreCopied();
-    void refusals();
     void clicksReachTheWindowAsMouseMoves();
     void balloonEnds();
 };
@@ -58,77 +54,40 @@ void TestNotifyArea::appliesOnlyTheNamedFields() {
     DesktopNotifyArea area(present());
     Receiver w;
     NOTIFYICONDATAA r = record(hWndOf(w), NIF_MESSAGE);
-    put(r.szTip, "not yet\0");
+    put(r.szTip, QByteArray("Caf\xe9 \x80\0rest", 12));
     QVERIFY(area.notifyIcon(NIM_ADD, r));
     QSystemTrayIcon* icon = area.trayIcon(r.hWnd, 1);
-    QVERIFY(icon != nullptr);
     QVERIFY(icon->toolTip().isEmpty());
+    // Windows-1252, up to the NUL.
     r.uFlags = NIF_TIP;
     QVERIFY(area.notifyIcon(NIM_MODIFY, r));
-    QCOMPARE(icon->toolTip(), QStringLiteral("not yet"));
-    // A balloon's texts in the record show no balloon without NIF_INFO.
-    put(r.szInfo, QByteArray("text\0", 5));
-    QVERIFY(area.notifyIcon(NIM_MODIFY, r));
-    QVERIFY(area.notifyIcon(NIM_DELETE, r));
-    QVERIFY(area.trayIcon(r.hWnd, 1) == nullptr);
-}
-
-void TestNotifyArea::textFieldsStopAtTheirWidth() {
-    DesktopNotifyArea area(present());
-    Receiver w;
-    NOTIFYICONDATAA r = record(hWndOf(w), NIF_TIP);
-    // No NUL in the field, and printable bytes right after it: the tip ends at 128.
+    QCOMPARE(icon->toolTip(), QStringLiteral("Café €"));
+    // No NUL, and printable bytes right after the field: the tip ends at 128.
     put(r.szTip, QByteArray(128, 'a'));
     r.dwState = 0x42424242;
-    QVERIFY(area.notifyIcon(NIM_ADD, r));
-    QCOMPARE(area.trayIcon(r.hWnd, 1)->toolTip(), QString(128, 'a'));
-    // Windows-1252 bytes, up to the first NUL.
-    put(r.szTip, QByteArray("Caf\xe9 \x80\0rest", 12));
     QVERIFY(area.notifyIcon(NIM_MODIFY, r));
-    QCOMPARE(area.trayIcon(r.hWnd, 1)->toolTip(), QStringLiteral("Café €"));
-}
-
-void TestNotifyArea::iconPixelsAreCopied() {
-    DesktopNotifyArea area(present());
-    Receiver w;
+    QCOMPARE(icon->toolTip(), QString(128, 'a'));
+    // The icon's pixels are copied: the handle can go at once.
     QImage image(16, 16, QImage::Format_ARGB32);
     image.fill(qRgba(10, 200, 30, 255));
     image.setPixel(0, 0, qRgba(0, 0, 0, 0));
-    const HICON h = iconFromImage(image);
-    NOTIFYICONDATAA r = record(hWndOf(w), NIF_ICON);
-    r.hIcon = h;
-    QVERIFY(area.notifyIcon(NIM_ADD, r));
-    QVERIFY(DestroyIcon(h));
-    const QImage shown = area.trayIcon(r.hWnd, 1)->icon().pixmap(16, 16).toImage();
-    QCOMPARE(shown.convertToFormat(QImage::Format_ARGB32), image);
-}
+    r.hIcon = iconFromImage(image);
+    r.uFlags = NIF_ICON;
+    QVERIFY(area.notifyIcon(NIM_MODIFY, r));
+    QVERIFY(DestroyIcon(r.hIcon));
+    QCOMPARE(icon->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32), image);
+    QCOMPARE(icon->toolTip(), QString(128, 'a'));
 
-void TestNotifyArea::refusals() {
-    Receiver w;
-    const std::uint32_t hWnd = hWndOf(w);
-    {
-        DesktopNotifyArea none({[] { return false; }, 10000, 30000});
-        QVERIFY(!none.hasNotificationArea());
-        QVERIFY(!none.notifyIcon(NIM_ADD, record(hWnd, NIF_MESSAGE)));
-        QVERIFY(none.trayIcon(hWnd, 1) == nullptr);
-    }
-    DesktopNotifyArea area(present());
-    NOTIFYICONDATAA r = record(hWnd, NIF_MESSAGE);
-    QVERIFY(!area.notifyIcon(NIM_MODIFY, r));
-    QVERIFY(!area.notifyIcon(NIM_DELETE, r));
-    QVERIFY(area.notifyIcon(NIM_ADD, r));
+    // Refusals: a second add, a layout we do not read, a delete of what is gone, no window, no
+    // notification area.
     QVERIFY(!area.notifyIcon(NIM_ADD, r));
-    // Another identifier is another icon.
-    r.uID = 2;
-    QVERIFY(area.notifyIcon(NIM_ADD, r));
-    QVERIFY(area.trayIcon(hWnd, 1) != area.trayIcon(hWnd, 2));
-    // A record of another layout, an unknown message, a window that does not exist.
     r.cbSize = 504;
-    QVERIFY(!area.notifyIcon(NIM_MODIFY, r));
+    QVERIFY(!area.notifyIcon(NIM_DELETE, r));
     r.cbSize = 488;
-    QVERIFY(!area.notifyIcon(3, r));
-    QVERIFY(!area.notifyIcon(NIM_ADD, record(hWnd + 1, NIF_MESSAGE)));
-    QVERIFY(!area.notifyIcon(NIM_DELETE, NOTIFYICONDATAA{}));
+    QVERIFY(area.notifyIcon(NIM_DELETE, r) && !area.notifyIcon(NIM_DELETE, r));
+    QVERIFY(!area.notifyIcon(NIM_ADD, record(r.hWnd + 2, NIF_MESSAGE)));
+    DesktopNotifyArea none({[] { return false; }, 10000, 30000});
+    QVERIFY(!none.notifyIcon(NIM_ADD, r));
 }
 
 void TestNotifyArea::clicksReachTheWindowAsMouseMoves() {
@@ -140,16 +99,14 @@ void TestNotifyArea::clicksReachTheWindowAsMouseMoves() {
     emit icon->activated(QSystemTrayIcon::Trigger);
     // Posted, as the old shell's callback messages were.
     QVERIFY(w->codes.isEmpty());
-    QTRY_COMPARE(w->codes, QList<int>{0x202});
     emit icon->activated(QSystemTrayIcon::DoubleClick);
     emit icon->activated(QSystemTrayIcon::Context);
     emit icon->activated(QSystemTrayIcon::MiddleClick);
     QTRY_COMPARE(w->codes, (QList<int>{0x202, 0x203, 0x202, 0x205, 0x208}));
-    // The window gone, its icon's clicks go nowhere.
+    // With the window gone, a click goes nowhere.
     emit icon->activated(QSystemTrayIcon::Trigger);
     w.reset();
     QCoreApplication::processEvents();
-    QVERIFY(area.notifyIcon(NIM_DELETE, r));
 }
 
 void TestNotifyArea::balloonEnds() {
@@ -164,28 +121,18 @@ void TestNotifyArea::balloonEnds() {
     QVERIFY(area.notifyIcon(NIM_MODIFY, r));
     QTRY_COMPARE(w.codes, QList<int>{0x404});
 
-    // A balloon replaced, then clicked: hidden, then clicked.
-    w.codes.clear();
-    r.uTimeout = 0xFFFFFFFF;  // held to the longest
+    // Replaced, then clicked; a time-out of -1 is held to the longest.
+    r.uTimeout = 0xFFFFFFFF;
     QVERIFY(area.notifyIcon(NIM_MODIFY, r));
     QVERIFY(area.notifyIcon(NIM_MODIFY, r));
     emit icon->messageClicked();
-    QTRY_COMPARE(w.codes, (QList<int>{0x403, 0x405}));
-    // With no balloon up, neither a click on one nor taking it down reports anything; a left
-    // click, posted after them, marks the end.
+    // With no balloon up, neither a click on one nor taking it down reports anything; the left
+    // click posted after them marks the end.
     emit icon->messageClicked();
     put(r.szInfo, QByteArray(1, '\0'));
     QVERIFY(area.notifyIcon(NIM_MODIFY, r));
     emit icon->activated(QSystemTrayIcon::Trigger);
-    QTRY_COMPARE(w.codes, (QList<int>{0x403, 0x405, 0x202}));
-
-    // An empty message takes a balloon that is up down.
-    w.codes.clear();
-    put(r.szInfo, QByteArray("again\0", 6));
-    QVERIFY(area.notifyIcon(NIM_MODIFY, r));
-    put(r.szInfo, QByteArray(1, '\0'));
-    QVERIFY(area.notifyIcon(NIM_MODIFY, r));
-    QTRY_COMPARE(w.codes, QList<int>{0x403});
+    QTRY_COMPARE(w.codes, (QList<int>{0x404, 0x403, 0x405, 0x202}));
 }
 
 QTEST_MAIN(TestNotifyArea)
