@@ -113,7 +113,20 @@ QString IcecastFixture::webroot() const {
 }
 
 bool IcecastFixture::start() {
-    return startServer() && startSource();
+    // A brand-new server has (rarely) been seen to vanish right after its first answer, before
+    // the source logged in. Start over on a fresh port then, and say so.
+    for (int attempt = 1;; ++attempt) {
+        if (startServer() && startSource()) {
+            return true;
+        }
+        if (serverRunning() || attempt == 3) {
+            return false;
+        }
+        qWarning("IcecastFixture: %s; starting over", qPrintable(m_error));
+        stopProcess(m_source, false);
+        stopServer();
+        m_port = 0;
+    }
 }
 
 bool IcecastFixture::writeConfig() {
@@ -341,10 +354,11 @@ bool IcecastFixture::startSource() {
         if (waitMountReady(mount(), [this] { return sourceRunning(); })) {
             break;
         }
-        m_error = QStringLiteral("the source never went live (%1; server %2): %3 %4")
-                      .arg(describeExit(*m_source),
-                           serverRunning() ? QStringLiteral("running") : QStringLiteral("gone"),
-                           QString::fromLocal8Bit(m_source->readAll()), serverLogTail());
+        m_error = QStringLiteral("the source never went live (source %1: %2; server %3: %4) %5")
+                      .arg(describeExit(*m_source), QString::fromLocal8Bit(m_source->readAll()),
+                           m_server ? describeExit(*m_server) : QStringLiteral("gone"),
+                           m_server ? QString::fromLocal8Bit(m_server->readAll()) : QString(),
+                           serverLogTail());
         if (sourceRunning() || !serverRunning() || attempt == 3) {
             return false;
         }
