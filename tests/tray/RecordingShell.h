@@ -10,9 +10,9 @@
 
 namespace orvane::test {
 
-// Stands in for the notification area while it lives: keeps each call's message and the 488
-// bytes of its record, and answers `result`. A NIF_ICON call's icon is copied at once, as the
-// real shell does, since the caller may destroy it right after.
+// Stands in for the notification area while it lives: keeps each call's message, the 488 bytes
+// of its record and, for NIF_ICON, a copy of the icon taken at once (as the real shell does, since
+// the caller may destroy it right after). Answers `result`.
 class RecordingShell final : public NotifyShell {
   public:
     struct Call {
@@ -36,9 +36,8 @@ class RecordingShell final : public NotifyShell {
     RecordingShell& operator=(const RecordingShell&) = delete;
 
     bool notifyIcon(std::uint32_t message, const NOTIFYICONDATAA& data) override {
-        const QByteArray bytes(reinterpret_cast<const char*>(&data), sizeof data);
-        calls.push_back(
-            {message, bytes, (data.uFlags & NIF_ICON) ? imageOfIcon(data.hIcon) : QImage()});
+        calls.push_back({message, QByteArray(reinterpret_cast<const char*>(&data), sizeof data),
+                         (data.uFlags & NIF_ICON) ? imageOfIcon(data.hIcon) : QImage()});
         return result;
     }
     bool hasNotificationArea() const override { return area; }
@@ -46,12 +45,5 @@ class RecordingShell final : public NotifyShell {
   private:
     NotifyShell* m_previous;
 };
-
-// A text field as it should read: the text, one NUL, spaces to the width; or, for a text with no
-// room for the NUL, its first `width` bytes.
-inline QByteArray field(const QByteArray& text, int width) {
-    return text.size() >= width ? text.left(width)
-                                : text + '\0' + QByteArray(width - text.size() - 1, ' ');
-}
 
 }  // namespace orvane::test

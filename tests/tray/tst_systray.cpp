@@ -1,17 +1,25 @@
-#include <QSignalSpy>
+#include <QPainter>
 #include <QWidget>
 #include <QtTest>
 
+#include "IconFromPicture.h"
+#include "PictureBox.h"
 #include "RecordingShell.h"
 #include "RuntimeError.h"
 #include "WindowHandles.h"
 #include "clsSysTray.h"
 
 using namespace orvane;
-using orvane::test::field;
 using orvane::test::RecordingShell;
 
 namespace {
+
+// A text field as it should read: the text, one NUL, spaces to the width; or, for a text with no
+// room for the NUL, its first `width` bytes.
+QByteArray field(const QByteArray& text, int width) {
+    return text.size() >= width ? text.left(width)
+                                : text + '\0' + QByteArray(width - text.size() - 1, ' ');
+}
 
 QImage iconImage() {
     QImage image(16, 16, QImage::Format_ARGB32);
@@ -31,6 +39,27 @@ struct Fixture {
     const RecordingShell::Call& last() const { return shell.calls.back(); }
 };
 
+QList<int> liveObjects() {
+    return {gdiObjectCount(GdiKind::Bitmap), gdiObjectCount(GdiKind::DC),
+            gdiObjectCount(GdiKind::Icon)};
+}
+
+const QRgb kRed = qRgb(255, 0, 0);
+const QRgb kBlue = qRgb(0, 0, 255);
+const QRgb kBlack = qRgb(0, 0, 0);
+
+// Blue, with a checkerboard of `key` pixels (where x + y is even) over all of the box.
+void paintCheckers(PictureBox& box, QRgb key) {
+    box.draw([&](QPainter& p) {
+        p.fillRect(box.rect(), QColor::fromRgb(kBlue));
+        for (int y = 0; y < box.height(); ++y) {
+            for (int x = y % 2; x < box.width(); x += 2) {
+                p.fillRect(x, y, 1, 1, QColor::fromRgb(key));
+            }
+        }
+    });
+}
+
 }  // namespace
 
 class TestSysTray : public QObject {
@@ -43,6 +72,10 @@ class TestSysTray : public QObject {
     void balloonTimeout_data();
     void balloonTimeout();
     void mouseMoveTable();
+    void gdiSelection();
+    void drawIcon_data();
+    void drawIcon();
+    void makeMaskRestoresTheBackground();
 };
 
 void TestSysTray::initAndRelease() {
@@ -198,6 +231,117 @@ void TestSysTray::mouseMoveTable() {
         QVERIFY(seen.size() - before <= 1);
     }
     QCOMPARE(seen.join(QString()), QStringLiteral("LRHTCLDL"));
+}
+
+void TestSysTray::gdiSelection() {
+    const QList<int> start = liveObjects();
+    const HDC a = CreateCompatibleDC(0);
+    const HDC b = CreateCompatibleDC(a);
+    const HBITMAP mono = CreateBitmap(20, 3, 0, 0, nullptr);  // monochrome, every bit 0
+    BITMAP bm{};
+    QCOMPARE(GetObjectA(mono, int(sizeof bm), &bm), 24);
+    QCOMPARE(QList<int>({bm.bmWidth, bm.bmHeight, bm.bmWidthBytes, bm.bmBitsPixel}),
+             QList<int>({20, 3, 4, 1}));
+    QCOMPARE(imageOfBitmap(mono).pixelIndex(19, 2), 0);
+    // A context starts with a 1 x 1 monochrome bitmap, which can be selected back; a bitmap
+    // goes into one context at a time and cannot be deleted while it is in one.
+    const HGDIOBJ stock = SelectObject(a, mono);
+    QCOMPARE(GetObjectA(stock, int(sizeof bm), &bm) * bm.bmWidth * bm.bmBitsPixel, 24);
+    QCOMPARE(SelectObject(b, mono) + DeleteObject(mono) + DeleteObject(a) + DestroyIcon(mono), 0u);
+    QCOMPARE(SelectObject(a, stock), mono);
+    QCOMPARE(SelectObject(b, mono), stock);
+    QCOMPARE(DeleteDC(b), 1);  // which lets the bitmap go
+    QCOMPARE(DeleteObject(mono), 1);
+    QCOMPARE(GetObjectA(mono, 24, &bm), 0);
+    DeleteDC(a);
+    QCOMPARE(liveObjects(), start);
+}
+
+void TestSysTray::drawIcon_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QRgb>("key");
+    QTest::addColumn<int>("colour");  // negative: the plain path
+    QTest::addColumn<bool>("selectedElsewhere");
+    const int red = int(RGB(255, 0, 0));
+    QTest::newRow("plain") << QSize(20, 10) << kRed << -1 << false;
+    QTest::newRow("32 x 32, red") << QSize(32, 32) << kRed << red << false;
+    QTest::newRow("32 x 32, black") << QSize(32, 32) << kBlack << 0 << false;
+    QTest::newRow("larger, red") << QSize(48, 40) << kRed << red << false;
+    QTest::newRow("smaller, red") << QSize(16, 16) << kRed << red << false;
+    // Failures: a box with no area has no bitmap, which GetObjectA cannot read.
+    QTest::newRow("plain, unreadable") << QSize(0, 10) << kRed << -1 << false;
+    QTest::newRow("transparent, unreadable") << QSize(0, 10) << kRed << red << false;
+    QTest::newRow("transparent, selected elsewhere") << QSize(32, 32) << kRed << red << true;
+}
+
+void TestSysTray::drawIcon() {
+    QFETCH(QSize, size);
+    QFETCH(QRgb, key);
+    QFETCH(int, colour);
+    QFETCH(bool, selectedElsewhere);
+    Fixture f;
+    f.shell.calls.clear();
+    PictureBox box;
+    box.resize(size);
+    paintCheckers(box, key);
+    const QImage before = imageOfBitmap(box.Image().Handle());
+    const HDC other = selectedElsewhere ? CreateCompatibleDC(0) : 0;
+    const HGDIOBJ old = other ? SelectObject(other, box.Image().Handle()) : 0;
+    const QList<int> start = liveObjects();
+    f.tray.DrawIcon(box, colour);
+    QCOMPARE(liveObjects(), start);
+    if (size.isEmpty() || other) {
+        // The tray keeps its icon: nothing sent, no handle in the record, the picture untouched.
+        QVERIFY(f.shell.calls.empty());
+        QCOMPARE(f.tray.NotifyIconData().hIcon, 0u);
+        QCOMPARE(imageOfBitmap(box.Picture().Handle()), before);
+        if (other) {
+            SelectObject(other, old);
+            DeleteDC(other);
+        }
+        return;
+    }
+    QVERIFY(box.AutoRedraw());
+    QVERIFY(box.Picture() == box.Image());
+    QCOMPARE(f.shell.calls.size(), std::size_t(1));
+    QCOMPARE(f.shell.calls[0].flags(), NIF_ICON);
+    // The icon the record names has been destroyed; the shell kept its copy.
+    QCOMPARE(f.tray.NotifyIconData().hIcon, f.shell.calls[0].u32(20));
+    QVERIFY(imageOfIcon(f.tray.NotifyIconData().hIcon).isNull());
+    const QImage icon = f.shell.calls[0].icon;
+    const QImage picture = imageOfBitmap(box.Picture().Handle());
+    QCOMPARE(icon.size(), size);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const bool isKey = (x + y) % 2 == 0;
+            const bool masked = colour >= 0 && x < 32 && y < 32 && isKey;
+            const QRgb drawn = isKey ? key : kBlue;
+            // Blackened in the picture itself, transparent in the icon: there and only there.
+            QCOMPARE(picture.pixel(x, y), masked ? kBlack : drawn);
+            QCOMPARE(icon.pixel(x, y), masked ? qRgba(0, 0, 0, 0) : drawn);
+        }
+    }
+}
+
+void TestSysTray::makeMaskRestoresTheBackground() {
+    const std::uint32_t words[] = {0x00FF0000, 0x000000FF};
+    const HBITMAP colour = CreateBitmap(2, 1, 1, 32, words);
+    const HDC dc = CreateCompatibleDC(0);
+    const HGDIOBJ old = SelectObject(dc, colour);
+    SetBkColor(dc, RGB(1, 2, 3));
+    const QList<int> start = liveObjects();
+    const HBITMAP mask = trayicon::MakeMask(dc, RGB(0, 0, 255));
+    QCOMPARE(GetBkColor(dc), RGB(1, 2, 3));
+    const QImage m = imageOfBitmap(mask);
+    QCOMPARE(m.size(), QSize(32, 32));
+    QCOMPARE(QList<int>({m.pixelIndex(0, 0), m.pixelIndex(1, 0), m.pixelIndex(31, 31)}),
+             QList<int>({0, 1, 0}));
+    DeleteObject(mask);
+    QCOMPARE(trayicon::MakeMask(0x7FFFFFF0, 0), 0u);  // not a context: nothing made, nothing left
+    QCOMPARE(liveObjects(), start);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(colour);
 }
 
 QTEST_MAIN(TestSysTray)
