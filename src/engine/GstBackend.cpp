@@ -8,10 +8,14 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
+#include <memory>
 #include <mutex>
 
 #include "MediaNames.h"
+#include "Playlist.h"
+#include "PlaylistResolver.h"
 
 #ifndef ORVANE_VERSION
 #define ORVANE_VERSION "0"
@@ -77,6 +81,28 @@ QByteArray toUri(const QString& url) {
     return result;
 }
 
+// The errors decodebin gives when it cannot tell what the data is or has nothing to decode it
+// with. GStreamer has no typefinder for PLS or ASX text ("could not determine type"), finds
+// M3U and bare URL lists as text/uri-list and XSPF as application/xml or text/plain, and has no
+// element for any of them (a missing plug-in, or "this appears to be a text file"). So these
+// are what a station link that is really a playlist looks like from inside the pipeline.
+bool isUnknownDataError(const GError* err) {
+    if (!err) {
+        return false;
+    }
+    if (err->domain == GST_STREAM_ERROR) {
+        return err->code == GST_STREAM_ERROR_TYPE_NOT_FOUND ||
+               err->code == GST_STREAM_ERROR_WRONG_TYPE ||
+               err->code == GST_STREAM_ERROR_CODEC_NOT_FOUND;
+    }
+    return err->domain == GST_CORE_ERROR && err->code == GST_CORE_ERROR_MISSING_PLUGIN;
+}
+
+bool isFetchable(const QUrl& url) {
+    return url.isLocalFile() || url.scheme() == QLatin1StringView("http") ||
+           url.scheme() == QLatin1StringView("https");
+}
+
 QString takeTagString(const GstTagList* tags, const char* tag) {
     gchar* value = nullptr;
     if (!gst_tag_list_get_string(tags, tag, &value)) {
@@ -129,7 +155,7 @@ class GstBackend final : public MediaBackend {
     void setVolume(int volume) override;
     QString status() const override;
     QString mediaName() const override;
-    QString mediaSourceURL() const override { return m_url; }
+    QString mediaSourceURL() const override { return sourceUrl(); }
 
   private:
     enum class Phase { Idle, Connecting, Playing, Stopped, Failed };
@@ -140,6 +166,13 @@ class GstBackend final : public MediaBackend {
     void handleError(GstMessage* msg);
 
     void open();
+    void startPipeline(const QByteArray& uri);
+    void startResolve(const QUrl& url, bool knownPlaylist);
+    void cancelResolve();
+    void onResolved(const PlaylistResult& result);
+    void playEntry(int index);
+    void forgetEntry();
+    QString sourceUrl() const;
     void closeRun();
     void fail(const QString& reason, bool provisional);
     void applyVolume();
@@ -154,6 +187,24 @@ class GstBackend final : public MediaBackend {
 
     QString m_url;
     bool m_openQueued = false;
+
+    // Made on first use: a player that only ever opens plain streams needs no network manager.
+    std::unique_ptr<PlaylistResolver> m_resolver;
+    bool m_resolving = false;
+    // The resolve was started because the pipeline found text where it expected audio.
+    bool m_probing = false;
+    // What the pipeline said then; shown if the text turns out not to be a playlist either.
+    QString m_probeReason;
+    // The pipeline plays the URL exactly as the user wrote it, so a playlist behind it can only
+    // show up as undecodable data.
+    bool m_directOpen = false;
+    // The streams of the resolved playlist, tried in order within one attempt, and the one
+    // being played. The entry stays while the same playlist is fetched again, so a reconnect
+    // does not flicker the name and address through the playlist's own.
+    QList<PlaylistEntry> m_entries;
+    int m_entry = -1;
+    QUrl m_entryUrl;
+    QString m_entryTitle;
     Phase m_phase = Phase::Idle;
     int m_bufferPercent = -1;
     QString m_error;
@@ -209,6 +260,8 @@ GstBackend::GstBackend() {
 }
 
 GstBackend::~GstBackend() {
+    // No resolve may finish into an engine that is half gone.
+    m_resolver.reset();
     if (!m_playbin) {
         return;
     }
@@ -343,10 +396,36 @@ void GstBackend::handleError(GstMessage* msg) {
     gchar* debug = nullptr;
     gst_message_parse_error(msg, &err, &debug);
     const QString reason = err ? QString::fromUtf8(err->message) : QStringLiteral("unknown error");
+    const bool unknownData = isUnknownDataError(err);
     qCInfo(lcEngine) << "error from" << GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)) << ":" << reason
                      << (debug ? debug : "");
     g_clear_error(&err);
     g_free(debug);
+
+    const bool nothingPlayedYet =
+        m_phase == Phase::Connecting || (m_phase == Phase::Failed && m_errorProvisional);
+    // A playlist often lists mirrors: one that cannot be reached makes way for the next. Once
+    // audio has played, a failure is the stream's and the watchdog's business.
+    if (nothingPlayedYet && m_entry >= 0 && m_entry + 1 < m_entries.size()) {
+        qCInfo(lcEngine) << "trying the next stream of the playlist";
+        playEntry(m_entry + 1);
+        return;
+    }
+    // Many stations link a playlist under a name like /listen or /stream. The pipeline gives up
+    // on it as undecodable; read it as a playlist once before calling it an error.
+    if (nothingPlayedYet && m_directOpen && unknownData) {
+        m_directOpen = false;
+        const QUrl url = toMediaUrl(m_url);
+        if (isFetchable(url)) {
+            closeRun();
+            m_phase = Phase::Connecting;
+            m_error.clear();
+            m_errorProvisional = false;
+            m_probeReason = reason;
+            startResolve(url, true);
+            return;
+        }
+    }
 
     // The first error of a run names the cause; the ones that follow it ("Internal data stream
     // error" ...) are consequences. A reason we had to make up ourselves gives way to a real one.
@@ -379,23 +458,116 @@ void GstBackend::closeRun() {
 
 void GstBackend::open() {
     m_openQueued = false;
+    cancelResolve();
     closeRun();
     m_error.clear();
     m_errorProvisional = false;
+    m_directOpen = false;
+    m_entries.clear();
+    m_entry = -1;
     m_phase = Phase::Connecting;
     if (!m_playbin) {
         m_phase = Phase::Failed;
         m_error = QStringLiteral("GStreamer's playbin element is not installed");
         return;
     }
-    const QByteArray uri = toUri(m_url);
+    // A playlist is fetched afresh on every open: stations move their streams between servers,
+    // and the watchdog's reconnect should find them where they are now.
+    const QUrl url = toMediaUrl(m_url);
+    if (looksLikePlaylistUrl(url)) {
+        startResolve(url, false);
+        return;
+    }
+    // Anything else goes straight to the pipeline: one connection for a plain stream, no probe.
+    forgetEntry();
+    m_directOpen = true;
+    startPipeline(toUri(m_url));
+}
+
+void GstBackend::startPipeline(const QByteArray& uri) {
     g_object_set(m_playbin, "uri", uri.constData(), nullptr);
     applyVolume();
     // Returns at once: connecting and prerolling happen on GStreamer's threads.
     if (gst_element_set_state(m_playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         // The bus normally carries the real reason and replaces this one when it arrives.
-        fail(QStringLiteral("cannot open %1").arg(m_url), true);
+        fail(QStringLiteral("cannot open %1").arg(QString::fromUtf8(uri)), true);
     }
+}
+
+void GstBackend::startResolve(const QUrl& url, bool knownPlaylist) {
+    if (!m_resolver) {
+        m_resolver = std::make_unique<PlaylistResolver>();
+        QObject::connect(m_resolver.get(), &PlaylistResolver::finished, &m_context,
+                         [this](const PlaylistResult& result) { onResolved(result); });
+    }
+    m_resolving = true;
+    m_probing = knownPlaylist;
+    if (knownPlaylist) {
+        m_resolver->resolveKnownPlaylist(url);
+    } else {
+        m_resolver->resolve(url);
+    }
+}
+
+void GstBackend::cancelResolve() {
+    if (m_resolver) {
+        m_resolver->cancel();
+    }
+    m_resolving = false;
+    m_probing = false;
+}
+
+void GstBackend::onResolved(const PlaylistResult& result) {
+    if (!m_resolving) {
+        return;
+    }
+    const bool probing = m_probing;
+    m_resolving = false;
+    m_probing = false;
+    switch (result.kind) {
+        case PlaylistResult::Kind::Streams:
+            m_entries = result.streams;
+            playEntry(0);
+            break;
+        case PlaylistResult::Kind::PlayAsIs:
+            // HLS (or media behind a playlist's name): playbin's demuxer does the rest. The URL
+            // as written is then what plays.
+            forgetEntry();
+            startPipeline(result.url.toString(QUrl::FullyEncoded).toUtf8());
+            break;
+        case PlaylistResult::Kind::Error:
+            forgetEntry();
+            // Undecodable data that is no playlist either: what the pipeline said about it is
+            // the better reason.
+            fail(probing && result.error.startsWith(QLatin1StringView("not a playlist"))
+                     ? m_probeReason
+                     : result.error,
+                 false);
+            break;
+    }
+}
+
+void GstBackend::playEntry(int index) {
+    closeRun();
+    m_phase = Phase::Connecting;
+    m_error.clear();
+    m_errorProvisional = false;
+    m_directOpen = false;
+    m_entry = index;
+    m_entryUrl = m_entries.at(index).url;
+    m_entryTitle = m_entries.at(index).title;
+    startPipeline(m_entryUrl.toString(QUrl::FullyEncoded).toUtf8());
+}
+
+void GstBackend::forgetEntry() {
+    m_entries.clear();
+    m_entry = -1;
+    m_entryUrl.clear();
+    m_entryTitle.clear();
+}
+
+QString GstBackend::sourceUrl() const {
+    return m_entryUrl.isEmpty() ? m_url : m_entryUrl.toString();
 }
 
 void GstBackend::setURL(const QString& url) {
@@ -403,6 +575,9 @@ void GstBackend::setURL(const QString& url) {
     m_title.clear();
     m_station.clear();
     m_openQueued = false;
+    cancelResolve();
+    forgetEntry();
+    m_directOpen = false;
     closeRun();
     m_error.clear();
     if (url.isEmpty()) {
@@ -421,7 +596,9 @@ void GstBackend::setURL(const QString& url) {
 }
 
 void GstBackend::play() {
-    if (m_url.isEmpty() || m_openQueued) {
+    // A playlist being fetched is an open in progress too; it ends by itself within the
+    // download time limit.
+    if (m_url.isEmpty() || m_openQueued || m_resolving) {
         return;
     }
     // Always from scratch, even when the pipeline believes it is playing: this is how a stalled,
@@ -434,6 +611,8 @@ void GstBackend::stop() {
         return;
     }
     m_openQueued = false;
+    cancelResolve();
+    m_directOpen = false;
     closeRun();
     m_error.clear();
     m_phase = Phase::Stopped;
@@ -486,7 +665,7 @@ QString GstBackend::status() const {
 }
 
 QString GstBackend::mediaName() const {
-    return displayName(m_title, m_station, m_url);
+    return displayName(m_title, m_station, m_entryTitle, sourceUrl());
 }
 
 }  // namespace

@@ -29,6 +29,11 @@ QString nameFromUrl(const QString& url) {
 }
 
 QString displayName(const QString& title, const QString& station, const QString& url) {
+    return displayName(title, station, {}, url);
+}
+
+QString displayName(const QString& title, const QString& station, const QString& listedTitle,
+                    const QString& url) {
     if (url.isEmpty()) {
         return {};
     }
@@ -37,6 +42,9 @@ QString displayName(const QString& title, const QString& station, const QString&
     }
     if (!station.trimmed().isEmpty()) {
         return station.trimmed();
+    }
+    if (!listedTitle.trimmed().isEmpty()) {
+        return listedTitle.trimmed();
     }
     return nameFromUrl(url);
 }

@@ -14,4 +14,9 @@ QString nameFromUrl(const QString& url);
 // station name, else nameFromUrl(). Empty when there is no URL.
 QString displayName(const QString& title, const QString& station, const QString& url);
 
+// The same for a stream picked from a playlist: the title the playlist gives the entry comes
+// after what the stream says about itself and before the entry's URL.
+QString displayName(const QString& title, const QString& station, const QString& listedTitle,
+                    const QString& url);
+
 }  // namespace orvane
