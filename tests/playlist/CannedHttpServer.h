@@ -8,12 +8,13 @@
 
 namespace orvane::test {
 
-// What the server answers for one path.
+// What the server answers for one path. Every member has a default, so that a test can name
+// just the ones it needs: {.status = 302, .location = "/x"}.
 struct CannedResponse {
-    QByteArray contentType;  // no Content-Type header when empty
-    QByteArray body;
+    QByteArray contentType{};  // no Content-Type header when empty
+    QByteArray body{};
     int status = 200;
-    QByteArray location;     // a redirect's target
+    QByteArray location{};   // a redirect's target
     bool sendLength = true;  // without Content-Length, the body ends when the connection does
     int delayMs = 0;         // before the status line
     bool silent = false;     // read the request, then never answer
@@ -32,7 +33,6 @@ class CannedHttpServer : public QObject {
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
                 connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                     --m_open;
-                    m_received.remove(socket);
                     socket->deleteLater();
                 });
             }
@@ -49,38 +49,30 @@ class CannedHttpServer : public QObject {
 
   private:
     void read(QTcpSocket* socket) {
-        QByteArray& request = m_received[socket];
-        request += socket->readAll();
-        const qsizetype end = request.indexOf("\r\n\r\n");
-        if (end < 0 || socket->property("answered").toBool()) {
+        // The request waits in the socket's buffer until its header block is complete.
+        if (!socket->peek(socket->bytesAvailable()).contains("\r\n\r\n")) {
             return;
         }
-        socket->setProperty("answered", true);
+        const QByteArray request = socket->readAll();
         const QString path = QString::fromLatin1(request.split(' ').value(1)).section('?', 0, 0);
-        m_received.remove(socket);
         ++m_requests[path];
-        CannedResponse notFound;
-        notFound.status = 404;
-        const CannedResponse r = m_canned.value(path, notFound);
+        const CannedResponse r = m_canned.value(path, {.status = 404});
         if (!r.silent) {
             QTimer::singleShot(r.delayMs, socket, [socket, r] { answer(socket, r); });
         }
     }
 
     static void answer(QTcpSocket* socket, const CannedResponse& r) {
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) +
-                          (r.status == 404 ? " Not Found" : " Whatever") +
-                          "\r\nConnection: close\r\n";
-        if (!r.contentType.isEmpty()) {
-            head += "Content-Type: " + r.contentType + "\r\n";
-        }
-        if (!r.location.isEmpty()) {
-            head += "Location: " + r.location + "\r\n";
-        }
-        if (r.sendLength && !r.endless) {
-            head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
-        }
-        socket->write(head + "\r\n");
+        const auto header = [](const char* name, const QByteArray& value) {
+            return value.isEmpty() ? QByteArray() : name + (": " + value + "\r\n");
+        };
+        socket->write("HTTP/1.1 " + QByteArray::number(r.status) +
+                      (r.status == 404 ? " Not Found" : " Whatever") + "\r\nConnection: close\r\n" +
+                      header("Content-Type", r.contentType) + header("Location", r.location) +
+                      header("Content-Length", r.sendLength && !r.endless
+                                                   ? QByteArray::number(r.body.size())
+                                                   : QByteArray()) +
+                      "\r\n");
         if (!r.endless) {
             socket->write(r.body);
             socket->disconnectFromHost();
@@ -98,7 +90,6 @@ class CannedHttpServer : public QObject {
     QTcpServer m_server;
     QHash<QString, CannedResponse> m_canned;
     QHash<QString, int> m_requests;
-    QHash<QTcpSocket*, QByteArray> m_received;
     int m_open = 0;
 };
 

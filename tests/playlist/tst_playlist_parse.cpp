@@ -43,56 +43,41 @@ void TestPlaylistParse::detection_data() {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<F>("expected");
-
-    const QString none = QStringLiteral("http://h/stream");
-    const QString pls = QStringLiteral("http://h/a.pls");
-    QTest::newRow("pls, any case") << QByteArray() << none << QByteArray("[PlayList]\n") << F::Pls;
-    QTest::newRow("[Reference]") << QByteArray() << none << QByteArray("[Reference]\r\n") << F::Pls;
-    QTest::newRow("m3u") << QByteArray() << none << QByteArray("#EXTM3U\nhttp://h/a\n") << F::M3u;
-    QTest::newRow("hls behind a station-list type")
-        << QByteArray("audio/x-mpegurl") << none
-        << QByteArray("\xEF\xBB\xBF#EXTM3U\r\n#EXT-X-STREAM-INF:BANDWIDTH=1\r\nlo.m3u8\r\n")
-        << F::Hls;
-    QTest::newRow("station list named .m3u8") << QByteArray() << QStringLiteral("http://h/l.M3U8")
-                                              << QByteArray("#EXTM3U\nx.mp3\n") << F::M3u;
-    QTest::newRow("bare URL list as text/plain")
-        << QByteArray("text/plain") << none << QByteArray("# hi\n\nicy://h:8000/\n") << F::M3u;
-    QTest::newRow("asx after bom, declaration, comment")
-        << QByteArray() << none
-        << QByteArray("\xEF\xBB\xBF <?xml version=\"1.0\"?>\n<!-- x --><ASX version=\"3.0\">")
-        << F::Asx;
-    QTest::newRow("utf-16 asx") << QByteArray() << none << QByteArray("\xFF\xFE<\0a\0s\0x\0>\0", 12)
-                                << F::Asx;
-    QTest::newRow("xspf") << QByteArray() << none
-                          << QByteArray("<playlist xmlns='http://xspf.org/ns/0/'>") << F::Xspf;
-    QTest::newRow("other xml named .xspf") << QByteArray() << QStringLiteral("http://h/a.xspf")
-                                           << QByteArray("<playlist><items>") << F::NotPlaylist;
-    QTest::newRow("web page named .pls")
-        << QByteArray("text/html") << pls << QByteArray("<!DOCTYPE html><p>File1=http://h/a")
-        << F::NotPlaylist;
-    QTest::newRow("type, no signature")
-        << QByteArray("Audio/X-SCPLS; charset=UTF-8") << none << QByteArray("File1=x") << F::Pls;
-    QTest::newRow("signature beats type")
-        << QByteArray("audio/x-mpegurl") << none << QByteArray("[playlist]\n") << F::Pls;
-    QTest::newRow("name, nothing else")
-        << QByteArray("application/octet-stream") << QStringLiteral("http://h/a.pls?x=1")
-        << QByteArray() << F::Pls;
-    QTest::newRow("plain text") << QByteArray("text/plain") << none << QByteArray("hello\n")
-                                << F::NotPlaylist;
-    QTest::newRow("id3") << QByteArray("audio/x-mpegurl") << QStringLiteral("http://h/a.m3u")
-                         << QByteArray("ID3\x04\0\0\0\0\0\x21http://h/a", 20) << F::NotPlaylist;
-    QTest::newRow("ogg") << QByteArray() << pls << QByteArray("OggS\0\2", 6) << F::NotPlaylist;
-    QTest::newRow("adts") << QByteArray() << pls << QByteArray("\xFF\xF1\x50\x80http://h/a")
-                          << F::NotPlaylist;
-    QTest::newRow("asf data typed as asx")
-        << QByteArray("video/x-ms-asf") << none << QByteArray("\x30\x26\xB2\x75\x8E\x66\xCF\x11")
-        << F::NotPlaylist;
-    QTest::newRow("NUL") << QByteArray() << pls << QByteArray("File1=x\n\0", 9) << F::NotPlaylist;
+    const auto row = [](const char* name, F expected, const QByteArray& body,
+                        const QByteArray& type = {}, const char* url = "http://h/stream") {
+        QTest::newRow(name) << type << QString::fromLatin1(url) << body << expected;
+    };
+    const char* pls = "http://h/a.pls";
+    row("pls, any case", F::Pls, "[PlayList]\n");
+    row("[Reference]", F::Pls, "[Reference]\r\n");
+    row("m3u", F::M3u, "#EXTM3U\nhttp://h/a\n");
+    row("hls behind a station-list type", F::Hls,
+        "\xEF\xBB\xBF#EXTM3U\r\n#EXT-X-STREAM-INF:BANDWIDTH=1\r\nlo.m3u8\r\n", "audio/x-mpegurl");
+    row("station list named .m3u8", F::M3u, "#EXTM3U\nx.mp3\n", {}, "http://h/l.M3U8");
+    row("bare URL list as text/plain", F::M3u, "# hi\n\nicy://h:8000/\n", "text/plain");
+    row("asx after bom, declaration, comment", F::Asx,
+        "\xEF\xBB\xBF <?xml version=\"1.0\"?>\n<!-- x --><ASX version=\"3.0\">");
+    row("utf-16 asx", F::Asx, QByteArray("\xFF\xFE<\0a\0s\0x\0>\0", 12));
+    row("xspf", F::Xspf, "<playlist xmlns='http://xspf.org/ns/0/'>");
+    row("other xml named .xspf", F::NotPlaylist, "<playlist><items>", {}, "http://h/a.xspf");
+    row("web page named .pls", F::NotPlaylist, "<!DOCTYPE html><p>File1=http://h/a", "text/html",
+        pls);
+    row("type, no signature", F::Pls, "File1=x", "Audio/X-SCPLS; charset=UTF-8");
+    row("signature beats type", F::Pls, "[playlist]\n", "audio/x-mpegurl");
+    row("name, nothing else", F::Pls, {}, "application/octet-stream", "http://h/a.pls?x=1");
+    row("plain text", F::NotPlaylist, "hello\n", "text/plain");
+    row("id3", F::NotPlaylist, QByteArray("ID3\x04\0\0\0\0\0\x21http://h/a", 20), "audio/x-mpegurl",
+        "http://h/a.m3u");
+    row("ogg", F::NotPlaylist, QByteArray("OggS\0\2", 6), {}, pls);
+    row("adts", F::NotPlaylist, "\xFF\xF1\x50\x80http://h/a", {}, pls);
+    row("asf data typed as asx", F::NotPlaylist, "\x30\x26\xB2\x75\x8E\x66\xCF\x11",
+        "video/x-ms-asf");
+    row("NUL", F::NotPlaylist, QByteArray("File1=x\n\0", 9), {}, pls);
     QByteArray noise;
     for (int i = 0; i < 2000; ++i) {
         noise.append(char((i * 7919 + 13) % 251 + 1));
     }
-    QTest::newRow("noise") << QByteArray() << pls << noise << F::NotPlaylist;
+    row("noise", F::NotPlaylist, noise, {}, pls);
 }
 
 void TestPlaylistParse::detection() {
@@ -184,14 +169,13 @@ void TestPlaylistParse::xspf() {
 void TestPlaylistParse::entryValidation_data() {
     QTest::addColumn<QString>("written");
     QTest::addColumn<QString>("expected");  // empty: dropped
-    QTest::newRow("icy is http") << "ICY://h:8000/"
-                                 << "http://h:8000/";
-    QTest::newRow("mms") << "mms://h/a"
-                         << "mms://h/a";
-    QTest::newRow("rtsp") << "rtsp://h/a"
-                          << "rtsp://h/a";
-    QTest::newRow("relative") << "sub/x.mp3"
-                              << "http://radio.test:8000/lists/sub/x.mp3";
+    for (const auto& [written, expected] :
+         {std::pair{"ICY://h:8000/", "http://h:8000/"},
+          {"mms://h/a", "mms://h/a"},
+          {"rtsp://h/a", "rtsp://h/a"},
+          {"sub/x.mp3", "http://radio.test:8000/lists/sub/x.mp3"}}) {
+        QTest::newRow(written) << QString::fromLatin1(written) << QString::fromLatin1(expected);
+    }
     for (const char* bad :
          {"   ", "http://", "http:///path", "http://exa mple/", "javascript:x",
           "data:audio/mpeg;base64,AA", "ftp://h/a", "Now playing: x", "<ref href=x>",

@@ -16,10 +16,7 @@ namespace {
 constexpr int kWaitMs = 15000;
 
 CannedResponse text(const QByteArray& body, const QByteArray& type = "audio/x-mpegurl") {
-    CannedResponse r;
-    r.contentType = type;
-    r.body = body;
-    return r;
+    return {.contentType = type, .body = body};
 }
 
 QByteArray mp3Frames() {
@@ -72,10 +69,7 @@ class TestPlaylistResolver : public QObject {
     QString u(const QString& path) const { return url(path).toString(); }
     void set(const QString& path, const CannedResponse& r) { m_server->set(path, r); }
     void redirect(const QString& from, const QString& to) {
-        CannedResponse r;
-        r.status = 302;
-        r.location = to.toUtf8();
-        set(from, r);
+        set(from, {.status = 302, .location = to.toUtf8()});
     }
 
     std::unique_ptr<test::CannedHttpServer> m_server;
@@ -133,12 +127,10 @@ void TestPlaylistResolver::webPlaylists() {
 void TestPlaylistResolver::mediaIsNotReadToTheEnd() {
     // A live stream behind a URL that claims nothing is told by its type or its first bytes,
     // whatever type the server gives, and the connection closes at once.
-    CannedResponse live = text(mp3Frames(), "audio/mpeg");
-    live.endless = true;
-    set("/typed", live);
-    live.contentType = "audio/x-scpls";
-    set("/lying", live);
-    set("/live.pls", live);
+    set("/typed", {.contentType = "audio/mpeg", .body = mp3Frames(), .endless = true});
+    for (const char* path : {"/lying", "/live.pls"}) {
+        set(path, {.contentType = "audio/x-scpls", .body = mp3Frames(), .endless = true});
+    }
     for (const char* path : {"/typed", "/lying"}) {
         const PlaylistResult r = run(url(path));
         QCOMPARE(r.kind, Kind::PlayAsIs);
@@ -211,9 +203,7 @@ void TestPlaylistResolver::sizeAndTimeCaps() {
     set("/exact.m3u", text(big));
     big += '\n';
     set("/big.m3u", text(big));
-    CannedResponse unannounced = text(big);
-    unannounced.sendLength = false;
-    set("/unannounced.m3u", unannounced);
+    set("/unannounced.m3u", {.contentType = "audio/x-mpegurl", .body = big, .sendLength = false});
     QCOMPARE(error(url("/big.m3u")), QStringLiteral("playlist is larger than 1 MiB"));
     QCOMPARE(error(url("/unannounced.m3u")), QStringLiteral("playlist is larger than 1 MiB"));
     QCOMPARE(streams(url("/exact.m3u")), QStringList({"http://h/stream|"}));
@@ -223,15 +213,9 @@ void TestPlaylistResolver::sizeAndTimeCaps() {
     PlaylistResolver::Limits limits;
     limits.timeoutMs = 400;
     m_resolver = std::make_unique<PlaylistResolver>(limits);
-    CannedResponse silent;
-    silent.silent = true;
-    set("/silent.pls", silent);
-    CannedResponse trickle = text("#\n");
-    trickle.endless = true;
-    set("/trickle.m3u", trickle);
-    CannedResponse slow = text("http://h/slow\n");
-    slow.delayMs = 100;
-    set("/slow.m3u", slow);
+    set("/silent.pls", {.silent = true});
+    set("/trickle.m3u", {.contentType = "audio/x-mpegurl", .body = "#\n", .endless = true});
+    set("/slow.m3u", {.contentType = "audio/x-mpegurl", .body = "http://h/slow\n", .delayMs = 100});
     for (const char* path : {"/silent.pls", "/trickle.m3u"}) {
         QCOMPARE(error(url(path)), QStringLiteral("playlist download timed out after 0.4 s"));
         QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
@@ -240,9 +224,7 @@ void TestPlaylistResolver::sizeAndTimeCaps() {
 }
 
 void TestPlaylistResolver::cancellation() {
-    CannedResponse silent;
-    silent.silent = true;
-    set("/hang.pls", silent);
+    set("/hang.pls", {.silent = true});
     set("/ok.m3u", text("http://h/ok\n"));
     QSignalSpy spy(m_resolver.get(), &PlaylistResolver::finished);
 
