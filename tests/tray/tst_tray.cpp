@@ -1,18 +1,84 @@
+#include <QMouseEvent>
 #include <QPainter>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
+#include <cstring>
 
+#include "Gdi.h"
 #include "IconFromPicture.h"
 #include "PictureBox.h"
-#include "RecordingShell.h"
 #include "RuntimeError.h"
+#include "ScriptedEngine.h"
+#include "ShellNotify.h"
 #include "WindowHandles.h"
 #include "clsSysTray.h"
+#include "frmMain.h"
 
 using namespace orvane;
-using orvane::test::RecordingShell;
 
 namespace {
+
+// Stands in for the notification area while it lives: keeps each call's message, the 488 bytes
+// of its record and, for NIF_ICON, a copy of the icon taken at once (as the real shell does, since
+// the caller may destroy it right after). Answers `result`.
+class RecordingShell final : public NotifyShell {
+  public:
+    struct Call {
+        std::uint32_t message;
+        QByteArray bytes;
+        QImage icon;
+        std::uint32_t u32(int offset) const {
+            std::uint32_t v;
+            std::memcpy(&v, bytes.constData() + offset, 4);
+            return v;
+        }
+        std::uint32_t flags() const { return u32(12); }
+    };
+    std::vector<Call> calls;
+    bool result = true;
+    bool area = true;
+
+    RecordingShell() : m_previous(setNotifyShell(this)) {}
+    ~RecordingShell() override { setNotifyShell(m_previous); }
+    RecordingShell(const RecordingShell&) = delete;
+    RecordingShell& operator=(const RecordingShell&) = delete;
+
+    bool notifyIcon(std::uint32_t message, const NOTIFYICONDATAA& data) override {
+        calls.push_back({message, QByteArray(reinterpret_cast<const char*>(&data), sizeof data),
+                         (data.uFlags & NIF_ICON) ? imageOfIcon(data.hIcon) : QImage()});
+        return result;
+    }
+    bool hasNotificationArea() const override { return area; }
+
+  private:
+    NotifyShell* m_previous;
+};
+
+// The window after start-up, its list read from a folder of its own.
+struct LoadedForm {
+    frmMain form{std::unique_ptr<MediaBackend>(new orvane::test::ScriptedEngine)};
+    LoadedForm() {
+        QTemporaryDir dir;
+        QFile list(dir.filePath(QStringLiteral("orvaneplayer.ini")));
+        if (list.open(QIODevice::WriteOnly)) {
+            list.write("Local,http://127.0.0.1:9/never\r\n");
+            list.close();
+        }
+        const QString old = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        form.Form_Load();
+        QDir::setCurrent(old);
+    }
+};
+
+// A notification as the shell delivers it: a mouse move with the code in X.
+void notify(QWidget& window, double x) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, 0), window.mapToGlobal(QPointF(x, 0)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &move);
+}
 
 // A text field as it should read: the text, one NUL, spaces to the width; or, for a text with no
 // room for the NUL, its first `width` bytes.
@@ -62,7 +128,7 @@ void paintCheckers(PictureBox& box, QRgb key) {
 
 }  // namespace
 
-class TestSysTray : public QObject {
+class TestTray : public QObject {
     Q_OBJECT
   private slots:
     void initAndRelease();
@@ -76,9 +142,13 @@ class TestSysTray : public QObject {
     void drawIcon_data();
     void drawIcon();
     void makeMaskRestoresTheBackground();
+    void loadAddsTheIconAndUnloadRemovesIt();
+    void minimiseAndRestore_data();
+    void minimiseAndRestore();
+    void xRoundsHalfToEven();
 };
 
-void TestSysTray::initAndRelease() {
+void TestTray::initAndRelease() {
     {
         RecordingShell shell;
         { clsSysTray never; }
@@ -130,7 +200,7 @@ void TestSysTray::initAndRelease() {
     QCOMPARE(f->last().bytes, lastRecord);
 }
 
-void TestSysTray::textFields_data() {
+void TestTray::textFields_data() {
     QTest::addColumn<int>("which");  // 0 szTip, 1 szInfo, 2 szInfoTitle
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
@@ -142,7 +212,7 @@ void TestSysTray::textFields_data() {
     QTest::newRow("title 64") << 2 << QString(64, 't') << QByteArray(64, 't');
 }
 
-void TestSysTray::textFields() {
+void TestTray::textFields() {
     QFETCH(int, which);
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
@@ -158,7 +228,7 @@ void TestSysTray::textFields() {
     QCOMPARE(f.last().bytes.mid(offset[which], bytes.size()), bytes);
 }
 
-void TestSysTray::balloonThenTooltip() {
+void TestTray::balloonThenTooltip() {
     Fixture f;
     f.tray.ShowBalloonTip(QStringLiteral("Hello"));
     QCOMPARE(f.last().flags(), NIF_INFO);
@@ -174,7 +244,7 @@ void TestSysTray::balloonThenTooltip() {
     QCOMPARE(f.last().u32(484), NIIF_WARNING);
 }
 
-void TestSysTray::balloonTimeout_data() {
+void TestTray::balloonTimeout_data() {
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<std::uint32_t>("timeout");
     QTest::addColumn<int>("error");
@@ -186,7 +256,7 @@ void TestSysTray::balloonTimeout_data() {
     QTest::newRow("rounds past the top") << QVariant(2147483647.5) << 0u << err::Overflow;
 }
 
-void TestSysTray::balloonTimeout() {
+void TestTray::balloonTimeout() {
     QFETCH(QVariant, value);
     QFETCH(std::uint32_t, timeout);
     QFETCH(int, error);
@@ -207,7 +277,7 @@ void TestSysTray::balloonTimeout() {
     }
 }
 
-void TestSysTray::mouseMoveTable() {
+void TestTray::mouseMoveTable() {
     QWidget w;
     clsSysTray tray;
     QStringList seen;
@@ -233,7 +303,7 @@ void TestSysTray::mouseMoveTable() {
     QCOMPARE(seen.join(QString()), QStringLiteral("LRHTCLDL"));
 }
 
-void TestSysTray::gdiSelection() {
+void TestTray::gdiSelection() {
     const QList<int> start = liveObjects();
     const HDC a = CreateCompatibleDC(0);
     const HDC b = CreateCompatibleDC(a);
@@ -257,7 +327,7 @@ void TestSysTray::gdiSelection() {
     QCOMPARE(liveObjects(), start);
 }
 
-void TestSysTray::drawIcon_data() {
+void TestTray::drawIcon_data() {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QRgb>("key");
     QTest::addColumn<int>("colour");  // negative: the plain path
@@ -274,7 +344,7 @@ void TestSysTray::drawIcon_data() {
     QTest::newRow("transparent, selected elsewhere") << QSize(32, 32) << kRed << red << true;
 }
 
-void TestSysTray::drawIcon() {
+void TestTray::drawIcon() {
     QFETCH(QSize, size);
     QFETCH(QRgb, key);
     QFETCH(int, colour);
@@ -323,7 +393,7 @@ void TestSysTray::drawIcon() {
     }
 }
 
-void TestSysTray::makeMaskRestoresTheBackground() {
+void TestTray::makeMaskRestoresTheBackground() {
     const std::uint32_t words[] = {0x00FF0000, 0x000000FF};
     const HBITMAP colour = CreateBitmap(2, 1, 1, 32, words);
     const HDC dc = CreateCompatibleDC(0);
@@ -344,5 +414,69 @@ void TestSysTray::makeMaskRestoresTheBackground() {
     DeleteObject(colour);
 }
 
-QTEST_MAIN(TestSysTray)
-#include "tst_systray.moc"
+void TestTray::loadAddsTheIconAndUnloadRemovesIt() {
+    RecordingShell shell;
+    LoadedForm f;
+    QCOMPARE(shell.calls.size(), std::size_t(3));
+    QCOMPARE(shell.calls[0].u32(4), hWndOf(f.form));
+    QCOMPARE(shell.calls[1].icon.size(), QSize(16, 16));
+    QCOMPARE(shell.calls[2].bytes.mid(24, 14), QByteArray("Orvane Player\0", 14));
+    std::int16_t cancel = 0;
+    f.form.Form_Unload(cancel);
+    QCOMPARE(cancel, std::int16_t(0));
+    QVERIFY(!f.form.SysTray);
+    QCOMPARE(shell.calls.size(), std::size_t(4));
+    QCOMPARE(shell.calls[3].message, NIM_DELETE);
+    // Moves after shut-down have no component to go to.
+    notify(f.form, 0x202);
+}
+
+void TestTray::minimiseAndRestore_data() {
+    QTest::addColumn<bool>("added");
+    QTest::addColumn<bool>("areaLater");
+    QTest::newRow("tray") << true << true;
+    QTest::newRow("no tray at start-up") << false << false;
+    QTest::newRow("tray host gone since") << true << false;
+}
+
+void TestTray::minimiseAndRestore() {
+    QFETCH(bool, added);
+    QFETCH(bool, areaLater);
+    RecordingShell shell;
+    shell.result = shell.area = added;
+    LoadedForm f;
+    f.form.show();
+    shell.area = areaLater;
+    f.form.setWindowState(Qt::WindowMinimized);
+    // Hidden only with a way back through the tray; otherwise minimised where it can be found.
+    QCOMPARE(f.form.isHidden(), added && areaLater);
+    QVERIFY(f.form.windowState() & Qt::WindowMinimized);
+    // A right click, a lone double-click code and balloon ends show nothing.
+    for (const double x : {0x205, 0x203, 0x403, 0x404, 0x405}) {
+        notify(f.form, x);
+        QCOMPARE(f.form.isHidden(), added && areaLater);
+    }
+    // A left click restores, and leaves a shown window shown and normal.
+    for (int i = 0; i < 2; ++i) {
+        notify(f.form, 0x202);
+        QVERIFY(f.form.isVisible());
+        QCOMPARE(f.form.windowState(), Qt::WindowNoState);
+    }
+}
+
+void TestTray::xRoundsHalfToEven() {
+    RecordingShell shell;
+    LoadedForm f;
+    QSignalSpy left(f.form.SysTray.get(), &clsSysTray::LeftClick);
+    QSignalSpy dbl(f.form.SysTray.get(), &clsSysTray::DoubleClick);
+    f.form.Form_MouseMove(0, 0, 514.5f, 0);   // 514
+    f.form.Form_MouseMove(1, 1, 513.5f, 7);   // 514
+    f.form.Form_MouseMove(0, 0, 514.51f, 0);  // 515
+    f.form.Form_MouseMove(0, 0, 515.5f, 0);   // 516: no code
+    notify(f.form, 513.5);                    // through the window's own handling
+    QCOMPARE(left.count(), 3);
+    QCOMPARE(dbl.count(), 1);
+}
+
+QTEST_MAIN(TestTray)
+#include "tst_tray.moc"
