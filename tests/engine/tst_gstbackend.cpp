@@ -1,8 +1,13 @@
 // The GStreamer engine against a real local Icecast server: what the window's once-a-second
 // watchdog reads (status, position) and what it does (play) through stalls, drops and failures.
+#include <signal.h>
+#include <sys/prctl.h>
+
 #include <QAbstractEventDispatcher>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -39,6 +44,17 @@ QList<qint64> ids(const QList<IcecastFixture::Listener>& listeners) {
     return result;
 }
 
+// Drops a file into the server's webroot (or anywhere), readable by a server that runs as
+// another user.
+bool writeFile(const QString& path, const QByteArray& body) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(body) != body.size()) {
+        return false;
+    }
+    f.close();
+    return f.setPermissions(f.permissions() | QFile::ReadOther);
+}
+
 // Runs one engine call and returns how long it kept the caller.
 qint64 timed(const std::function<void()>& call) {
     QElapsedTimer t;
@@ -69,6 +85,9 @@ class TestGstBackend : public QObject {
     void playReconnectsAfterDropAndServerRestart();
     void volumeIsClampedAndKeptAcrossReopening();
     void destroyedWithMessagesInFlight();
+    void playlistsLeadToTheLiveStream_data();
+    void playlistsLeadToTheLiveStream();
+    void badPlaylistsFailAndEveryPlayFetchesAgain();
 
   private:
     bool startPlaying(const QString& url);
@@ -143,6 +162,10 @@ void TestGstBackend::namesFromUrls() {
     QCOMPARE(displayName(QStringLiteral("Title"), QStringLiteral("Station"), url),
              QStringLiteral("Title"));
     QCOMPARE(displayName(QStringLiteral("Title"), QStringLiteral("Station"), {}), QString());
+    // A playlist's name for the entry comes after the stream's own words, before the URL.
+    QCOMPARE(displayName({}, {}, QStringLiteral(" Listed "), url), QStringLiteral("Listed"));
+    QCOMPARE(displayName({}, QStringLiteral("Station"), QStringLiteral("Listed"), url),
+             QStringLiteral("Station"));
 }
 
 void TestGstBackend::playsLiveStreamInRealTimeAndStops() {
@@ -439,6 +462,173 @@ void TestGstBackend::destroyedWithMessagesInFlight() {
     connecting->setURL(m_ice.url());
     connecting.reset();
     QCoreApplication::processEvents();
+    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerList().size(), 0, 3000);
+}
+
+void TestGstBackend::playlistsLeadToTheLiveStream_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("hls");
+    const QString live = m_ice.url();
+    const QString web = m_ice.webroot();
+    const QString closed =
+        QStringLiteral("http://127.0.0.1:%1/radio.mp3").arg(test::pickFreePort());
+    // Mirrors that are down come first: a closed port, then a mount the server does not know.
+    QVERIFY(writeFile(web + QStringLiteral("/mirrors.pls"),
+                      QStringLiteral("[playlist]\nNumberOfEntries=3\nFile1=%1\nFile2=%2\n"
+                                     "File3=%3\nTitle3=Test Radio (mirror 3)\n")
+                          .arg(closed, m_ice.missingUrl(), live)
+                          .toUtf8()));
+    QVERIFY(writeFile(web + QStringLiteral("/station.asx"),
+                      QStringLiteral("<ASX version=\"3.0\"><Entry><Title>Test</Title>"
+                                     "<Ref href=\"%1\"/></Entry></ASX>\n")
+                          .arg(live)
+                          .toUtf8()));
+    // A playlist behind a name that does not say so: only the pipeline can tell.
+    QVERIFY(writeFile(web + QStringLiteral("/listen"),
+                      QStringLiteral("[playlist]\nFile1=%1\n").arg(live).toUtf8()));
+    QVERIFY(writeFile(web + QStringLiteral("/stream"), live.toUtf8() + '\n'));
+    QVERIFY(writeFile(web + QStringLiteral("/local.m3u"),
+                      QStringLiteral("#EXTM3U\n#EXTINF:-1,Test\n%1\n").arg(live).toUtf8()));
+    QVERIFY(writeFile(web + QStringLiteral("/local.xspf"),
+                      QStringLiteral("<?xml version=\"1.0\"?><playlist version=\"1\" "
+                                     "xmlns=\"http://xspf.org/ns/0/\"><trackList><track>"
+                                     "<location>%1</location></track></trackList></playlist>\n")
+                          .arg(live)
+                          .toUtf8()));
+
+    QTest::newRow("Icecast's own M3U") << m_ice.urlFor(m_ice.mount() + ".m3u") << false;
+    QTest::newRow("Icecast's own XSPF") << m_ice.urlFor(m_ice.mount() + ".xspf") << false;
+    QTest::newRow("PLS with dead mirrors first") << m_ice.urlFor("/mirrors.pls") << false;
+    QTest::newRow("ASX") << m_ice.urlFor("/station.asx") << false;
+    QTest::newRow("PLS named like a stream") << m_ice.urlFor("/listen") << false;
+    QTest::newRow("URL list named like a stream") << m_ice.urlFor("/stream") << false;
+    QTest::newRow("local M3U by path") << web + "/local.m3u" << false;
+    QTest::newRow("local XSPF by file URL")
+        << QUrl::fromLocalFile(web + "/local.xspf").toString() << false;
+    QTest::newRow("live HLS") << m_ice.urlFor("/hls/live.m3u8") << true;
+}
+
+void TestGstBackend::playlistsLeadToTheLiveStream() {
+    QFETCH(QString, url);
+    QFETCH(bool, hls);
+    QProcess hlsSource;
+    hlsSource.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    const auto stopHls = qScopeGuard([&] {
+        if (hlsSource.state() != QProcess::NotRunning) {
+            hlsSource.terminate();
+            if (!hlsSource.waitForFinished(3000)) {
+                hlsSource.kill();
+                hlsSource.waitForFinished(3000);
+            }
+        }
+    });
+    if (hls) {
+        // A live AAC stream cut into one-second MPEG-TS segments, served as plain files.
+        const QString dir = m_ice.webroot() + QStringLiteral("/hls");
+        QVERIFY(QDir().mkpath(dir));
+        QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther);
+        hlsSource.start(
+            QStringLiteral("gst-launch-1.0"),
+            QProcess::splitCommand(
+                QStringLiteral(
+                    "-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! avenc_aac ! "
+                    "aacparse ! hlssink2 target-duration=1 playlist-length=4 max-files=8 "
+                    "location=%1/seg%05d.ts playlist-location=%1/live.m3u8")
+                    .arg(dir)));
+        QVERIFY(hlsSource.waitForStarted());
+        // Three segments listed: enough for the demuxer to start at the live edge.
+        QVERIFY2(
+            waitFor(
+                [&] {
+                    QFile list(dir + QStringLiteral("/live.m3u8"));
+                    return hlsSource.state() != QProcess::Running ||
+                           (list.open(QIODevice::ReadOnly) && list.readAll().count("#EXTINF") >= 3);
+                },
+                15000) &&
+                hlsSource.state() == QProcess::Running,
+            hlsSource.readAll().constData());
+        for (const QString& name : QDir(dir).entryList(QDir::Files)) {
+            QFile::setPermissions(dir + u'/' + name, QFile::ReadOwner | QFile::WriteOwner |
+                                                         QFile::ReadGroup | QFile::ReadOther);
+        }
+    }
+
+    MediaBackend& e = *m_engine;
+    const QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    e.setURL(url);
+    e.play();
+    QCOMPARE(e.status(), QStringLiteral("Connecting"));
+    QCOMPARE(e.currentPosition(), 0.0);
+    QCOMPARE(e.mediaSourceURL(), url);
+    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+    const double start = e.currentPosition();
+    QTRY_VERIFY_WITH_TIMEOUT(e.currentPosition() > start + 1.0, 6000);
+    QCOMPARE(e.URL(), url);
+    // The address shown is the stream's, not the playlist's; HLS is its own stream.
+    QCOMPARE(e.mediaSourceURL(), hls ? url : m_ice.url());
+    if (hls) {
+        QCOMPARE(e.mediaName(), QStringLiteral("live"));
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(e.mediaName(), QLatin1String(IcecastFixture::kFirstTitle), 5000);
+    }
+    qInfo() << "playing after" << clock.elapsed() << "ms";
+    e.stop();
+    QCOMPARE(e.status(), QStringLiteral("Stopped"));
+}
+
+void TestGstBackend::badPlaylistsFailAndEveryPlayFetchesAgain() {
+    MediaBackend& e = *m_engine;
+    const QString path = m_ice.webroot() + QStringLiteral("/changing.pls");
+    const QString url = m_ice.urlFor(QStringLiteral("/changing.pls"));
+    const auto failsWith = [&](const char* reason) {
+        const QString expected = QStringLiteral("Error: ") + QLatin1String(reason);
+        return waitFor(
+            [&] { return e.status().startsWith(expected) && e.currentPosition() == 0.0; },
+            kStartMs);
+    };
+
+    // Not there, binary, empty: each is an error of its own, so each play() fetched anew.
+    e.setURL(url);
+    QVERIFY2(failsWith("HTTP 404"), qPrintable(e.status()));
+    QCOMPARE(e.mediaSourceURL(), url);
+    QVERIFY(writeFile(path, QByteArray("ID3\x04\0\0\0\0\0\0", 10) + QByteArray(4096, '\xff')));
+    e.play();
+    QVERIFY2(failsWith("not a playlist"), qPrintable(e.status()));
+    QVERIFY(writeFile(path, {}));
+    e.play();
+    QVERIFY2(failsWith(""), qPrintable(e.status()));
+    QVERIFY(!e.status().contains(QLatin1String("not a playlist")));
+
+    // Fixed: the next play() finds the stream. A second play() while the list is still being
+    // fetched adds nothing.
+    const int before = m_ice.listenerConnections();
+    QVERIFY(writeFile(path, QStringLiteral("[playlist]\nFile1=%1\n").arg(m_ice.url()).toUtf8()));
+    e.play();
+    e.play();
+    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+    QCOMPARE(e.mediaSourceURL(), m_ice.url());
+    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerConnections() - before, 1, 2000);
+
+    // The watchdog's reconnect reads the playlist again and follows it where it now points.
+    const QString moved = m_ice.url() + QStringLiteral("?moved=1");
+    QVERIFY(writeFile(path, QStringLiteral("[playlist]\nFile1=%1\n").arg(moved).toUtf8()));
+    e.play();
+    QCOMPARE(e.status(), QStringLiteral("Connecting"));
+    QCOMPARE(e.currentPosition(), 0.0);
+    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e) && e.mediaSourceURL() == moved, kStartMs);
+
+    // Stopped or destroyed while the playlist is on its way: nothing follows.
+    e.play();
+    e.stop();
+    QCOMPARE(e.status(), QStringLiteral("Stopped"));
+    QVERIFY(!waitFor([&] { return e.status() != QLatin1String("Stopped"); }, 1500));
+    e.play();
+    QCoreApplication::processEvents();
+    m_engine.reset();
     QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerList().size(), 0, 3000);
 }
 
