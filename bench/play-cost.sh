@@ -10,7 +10,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
-player="${2:-$root/build/orvaneplayer}"
+player="$(realpath "${2:-$root/build/orvaneplayer}")"
 [ -x "$player" ] || { echo "no player at $player (build first)" >&2; exit 2; }
 
 work="$(mktemp -d)"
@@ -79,7 +79,8 @@ export DISPLAY=":$display_no"
 
 measure() {  # measure NAME COMMAND... -> prints "NAME cpu rss_kb"
     local name="$1"; shift
-    /usr/bin/time -v -o "$work/$name.time" timeout -s TERM "$seconds" "$@" >/dev/null 2>&1 || true
+    /usr/bin/time -v -o "$work/$name.time" timeout -s TERM "$seconds" "$@" >/dev/null 2>"$work/$name.err" || true
+    [ -z "${BENCH_VERBOSE:-}" ] || tail -5 "$work/$name.err" >&2
     local user sys rss
     user=$(awk -F': ' '/User time/ {print $2}' "$work/$name.time")
     sys=$(awk -F': ' '/System time/ {print $2}' "$work/$name.time")
@@ -97,7 +98,10 @@ echo "Bench Radio,$url" >"$work/player/orvaneplayer.ini"
     xdotool mousemove --window "$win" 80 190 click 1
 ) &
 clicker=$!
-orvane=$(cd "$work/player" && measure orvane env QT_QPA_PLATFORM=xcb "$player")
+# The floor and mpv discard the audio; so does the player here, so that the three are compared on
+# the same work rather than on which sound servers the machine lets autoaudiosink probe.
+orvane=$(cd "$work/player" && measure orvane env QT_QPA_PLATFORM=xcb \
+    ORVANE_AUDIO_SINK="${ORVANE_AUDIO_SINK:-fakesink sync=true}" "$player")
 wait "$clicker" || echo "warning: could not press PLAY" >&2
 floor=$(measure gst-launch gst-launch-1.0 -q playbin uri="$url" audio-sink="fakesink sync=true")
 peer=$(measure mpv mpv --no-config --no-video --ao=null --really-quiet "$url")
