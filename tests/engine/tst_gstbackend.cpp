@@ -2,6 +2,7 @@
 // watchdog reads (status, position) and what it does (play) through stalls, drops and failures.
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 
 #include <QAbstractEventDispatcher>
 #include <QDir>
@@ -512,7 +513,11 @@ void TestGstBackend::playlistsLeadToTheLiveStream() {
     QFETCH(QString, url);
     QFETCH(bool, hls);
     QProcess hlsSource;
-    hlsSource.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    // Segments must stay readable for a server running as another user.
+    hlsSource.setChildProcessModifier([] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::umask(022);
+    });
     const auto stopHls = qScopeGuard([&] {
         if (hlsSource.state() != QProcess::NotRunning) {
             hlsSource.terminate();
@@ -527,14 +532,12 @@ void TestGstBackend::playlistsLeadToTheLiveStream() {
         const QString dir = m_ice.webroot() + QStringLiteral("/hls");
         QVERIFY(QDir().mkpath(dir));
         QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther);
-        hlsSource.start(
-            QStringLiteral("gst-launch-1.0"),
-            QProcess::splitCommand(
-                QStringLiteral(
-                    "-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! avenc_aac ! "
-                    "aacparse ! hlssink2 target-duration=1 playlist-length=4 max-files=8 "
-                    "location=%1/seg%05d.ts playlist-location=%1/live.m3u8")
-                    .arg(dir)));
+        hlsSource.start(QStringLiteral("gst-launch-1.0"),
+                        QProcess::splitCommand(
+                            "-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! avenc_aac ! "
+                            "aacparse ! hlssink2 target-duration=1 playlist-length=4 max-files=8 "
+                            "location=" +
+                            dir + "/seg%05d.ts playlist-location=" + dir + "/live.m3u8"));
         QVERIFY(hlsSource.waitForStarted());
         // Three segments listed: enough for the demuxer to start at the live edge.
         QVERIFY2(
@@ -547,18 +550,11 @@ void TestGstBackend::playlistsLeadToTheLiveStream() {
                 15000) &&
                 hlsSource.state() == QProcess::Running,
             hlsSource.readAll().constData());
-        for (const QString& name : QDir(dir).entryList(QDir::Files)) {
-            QFile::setPermissions(dir + u'/' + name, QFile::ReadOwner | QFile::WriteOwner |
-                                                         QFile::ReadGroup | QFile::ReadOther);
-        }
     }
 
     MediaBackend& e = *m_engine;
-    const QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
+    QElapsedTimer clock;
+    clock.start();
     e.setURL(url);
     e.play();
     QCOMPARE(e.status(), QStringLiteral("Connecting"));
