@@ -45,21 +45,16 @@ bool signalProcess(const std::unique_ptr<QProcess>& proc, int sig) {
     return proc && proc->state() == QProcess::Running && ::kill(pid_t(proc->processId()), sig) == 0;
 }
 
+// gst-launch-1.0 takes each element and property as an argument of its own.
+QStringList words(const QString& text) {
+    return text.split(u' ');
+}
+
 QStringList encoderArgs() {
     // A live 128 kbit/s MP3 tone. Without target=bitrate lamemp3enc ignores the bitrate.
-    return {
-        QStringLiteral("-q"),
-        QStringLiteral("audiotestsrc"),
-        QStringLiteral("is-live=true"),
-        QStringLiteral("volume=0.2"),
-        QStringLiteral("!"),
-        QStringLiteral("audioconvert"),
-        QStringLiteral("!"),
-        QStringLiteral("lamemp3enc"),
-        QStringLiteral("target=bitrate"),
-        QStringLiteral("bitrate=128"),
-        QStringLiteral("cbr=true"),
-    };
+    return words(
+        QStringLiteral("-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! "
+                       "lamemp3enc target=bitrate bitrate=128 cbr=true"));
 }
 
 QString describeExit(const QProcess& proc) {
@@ -93,15 +88,13 @@ IcecastFixture::~IcecastFixture() {
 
 bool IcecastFixture::waitUntil(const std::function<bool()>& cond, int timeoutMs, int stepMs) {
     const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        if (cond()) {
-            return true;
-        }
+    while (!cond()) {
         if (deadline.hasExpired()) {
             return false;
         }
         QTest::qWait(stepMs);
     }
+    return true;
 }
 
 QString IcecastFixture::urlFor(const QString& path) const {
@@ -220,11 +213,8 @@ bool IcecastFixture::writeConfig() {
 
 QString IcecastFixture::serverLogTail() const {
     QFile log(m_dir.filePath(QStringLiteral("log/error.log")));
-    if (!log.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    const QByteArray all = log.readAll();
-    return QString::fromLocal8Bit(all.right(1500));
+    return log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll().right(1500))
+                                         : QString();
 }
 
 bool IcecastFixture::waitServerUp(int timeoutMs) {
@@ -301,10 +291,6 @@ void IcecastFixture::resumeServer() {
     }
 }
 
-qint64 IcecastFixture::serverPid() const {
-    return serverRunning() ? m_server->processId() : 0;
-}
-
 bool IcecastFixture::waitMountReady(const QString& mount,
                                     const std::function<bool()>& sourceAlive) {
     // Icecast lists the mount as soon as the source logs in, but answers listeners with 404
@@ -332,14 +318,14 @@ bool IcecastFixture::startSource() {
     }
     // gst-launch escapes each argument on its own, so values with spaces need no shell quoting;
     // taginject's list still needs its own quotes around each string.
-    QStringList args = encoderArgs();
-    args << QStringLiteral("!") << QStringLiteral("taginject")
-         << QStringLiteral(R"(tags="title=\"Song One\",artist=\"Artist\"")") << QStringLiteral("!")
-         << QStringLiteral("shout2send") << QStringLiteral("ip=127.0.0.1")
-         << QStringLiteral("port=%1").arg(m_port)
-         << QStringLiteral("password=") + QString::fromLatin1(m_sourcePassword)
-         << QStringLiteral("mount=") + mount()
-         << QStringLiteral("streamname=") + QLatin1String(kStationName);
+    const QStringList args = encoderArgs()
+                             << QStringLiteral("!") << QStringLiteral("taginject")
+                             << QStringLiteral(R"(tags="title=\"Song One\",artist=\"Artist\"")")
+                             << words(QStringLiteral(
+                                          "! shout2send ip=127.0.0.1 port=%1 password=%2 mount=%3")
+                                          .arg(m_port)
+                                          .arg(QString::fromLatin1(m_sourcePassword), mount()))
+                             << QStringLiteral("streamname=") + QLatin1String(kStationName);
     // A source that dies at once (seen once, under load, with no word of why) gets another try;
     // one that runs but never goes live does not.
     for (int attempt = 1;; ++attempt) {
@@ -387,16 +373,13 @@ bool IcecastFixture::startUntitledSource(const QString& mount, const QString& st
     auto uploader = makeProcess();
     encoder->setStandardOutputProcess(uploader.get());
     uploader->setProcessChannelMode(QProcess::MergedChannels);
-    QStringList args = encoderArgs();
-    args << QStringLiteral("!") << QStringLiteral("fdsink") << QStringLiteral("fd=1");
-    uploader->start(
-        curl,
-        {QStringLiteral("-s"), QStringLiteral("-T"), QStringLiteral("-"), QStringLiteral("-u"),
-         QStringLiteral("source:") + QString::fromLatin1(m_sourcePassword), QStringLiteral("-H"),
-         QStringLiteral("Content-Type: audio/mpeg"), QStringLiteral("-H"),
-         QStringLiteral("Transfer-Encoding:"), QStringLiteral("-H"), QStringLiteral("Expect:"),
-         QStringLiteral("-H"), QStringLiteral("ice-name: ") + stationName, urlFor(mount)});
-    encoder->start(gst, args);
+    uploader->start(curl,
+                    words(QStringLiteral("-s -T - -u source:%1 -H Transfer-Encoding: -H Expect:")
+                              .arg(QString::fromLatin1(m_sourcePassword)))
+                        << QStringLiteral("-H") << QStringLiteral("Content-Type: audio/mpeg")
+                        << QStringLiteral("-H") << QStringLiteral("ice-name: ") + stationName
+                        << urlFor(mount));
+    encoder->start(gst, encoderArgs() << words(QStringLiteral("! fdsink fd=1")));
     if (!encoder->waitForStarted(kServerStartMs) || !uploader->waitForStarted(kServerStartMs)) {
         m_error = QStringLiteral("cannot start the untitled source");
         return false;
@@ -492,12 +475,10 @@ QString IcecastFixture::writeToneFile(const QString& fileName, int seconds) {
     // 44100 Hz in 1024-sample buffers: close enough to the asked length.
     const int buffers = seconds * 44100 / 1024;
     QProcess enc;
-    enc.start(
-        gst, {QStringLiteral("-q"), QStringLiteral("audiotestsrc"),
-              QStringLiteral("num-buffers=%1").arg(buffers),
-              QStringLiteral("samplesperbuffer=1024"), QStringLiteral("!"),
-              QStringLiteral("audioconvert"), QStringLiteral("!"), QStringLiteral("lamemp3enc"),
-              QStringLiteral("!"), QStringLiteral("filesink"), QStringLiteral("location=") + path});
+    enc.start(gst, words(QStringLiteral("-q audiotestsrc num-buffers=%1 samplesperbuffer=1024 ! "
+                                        "audioconvert ! lamemp3enc ! filesink")
+                             .arg(buffers))
+                       << QStringLiteral("location=") + path);
     if (!enc.waitForFinished(20000) || enc.exitCode() != 0) {
         enc.kill();
         enc.waitForFinished();

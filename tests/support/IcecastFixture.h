@@ -41,8 +41,6 @@ class IcecastFixture {
     // SIGSTOP / SIGCONT: a true stall. Connections stay open, no data flows.
     void pauseServer();
     void resumeServer();
-    bool serverPaused() const { return m_serverPaused; }
-    qint64 serverPid() const;
 
     // Starts a new source process for mount() and waits until the mount is listenable.
     bool startSource();
@@ -73,7 +71,6 @@ class IcecastFixture {
     // The title a newly connected listener is told (after setTitle() or a source restart).
     QString currentTitle() const { return m_title; }
 
-    quint16 port() const { return m_port; }
     QString mount() const { return QStringLiteral("/test.mp3"); }
     QString url() const { return urlFor(mount()); }
     QString urlFor(const QString& path) const;
@@ -81,7 +78,6 @@ class IcecastFixture {
     QString missingUrl() const { return urlFor(QStringLiteral("/nothing-here.mp3")); }
     // Static files dropped here are served at urlFor("/<name>").
     QString webroot() const;
-    QByteArray adminPassword() const { return m_adminPassword; }
 
     // Polls cond (processing events) until it is true or timeoutMs passes.
     static bool waitUntil(const std::function<bool()>& cond, int timeoutMs, int stepMs = 20);

@@ -9,26 +9,20 @@
 
 #include <QByteArrayList>
 #include <QDeadlineTimer>
+#include <algorithm>
 #include <cerrno>
 
 namespace orvane::test {
 
 namespace {
 
-class Socket {
-  public:
-    Socket() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
+struct Socket {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ~Socket() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
+        if (fd >= 0) {
+            ::close(fd);
         }
     }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int fd() const { return m_fd; }
-
-  private:
-    int m_fd;
 };
 
 sockaddr_in loopback(quint16 port) {
@@ -74,76 +68,63 @@ HttpReply httpGet(quint16 port, const QByteArray& pathAndQuery, int timeoutMs,
     HttpReply reply;
     const QDeadlineTimer deadline(timeoutMs);
     Socket sock;
-    if (sock.fd() < 0) {
+    if (sock.fd < 0) {
         return reply;
     }
-    ::fcntl(sock.fd(), F_SETFL, ::fcntl(sock.fd(), F_GETFL) | O_NONBLOCK);
+    ::fcntl(sock.fd, F_SETFL, ::fcntl(sock.fd, F_GETFL) | O_NONBLOCK);
     const sockaddr_in addr = loopback(port);
-    if (::connect(sock.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        if (errno != EINPROGRESS || !waitFor(sock.fd(), POLLOUT, deadline)) {
+    if (::connect(sock.fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        if (errno != EINPROGRESS || !waitFor(sock.fd, POLLOUT, deadline)) {
             return reply;
         }
         int err = 0;
         socklen_t len = sizeof err;
-        ::getsockopt(sock.fd(), SOL_SOCKET, SO_ERROR, &err, &len);
+        ::getsockopt(sock.fd, SOL_SOCKET, SO_ERROR, &err, &len);
         if (err != 0) {
             return reply;
         }
     }
 
-    QByteArray request = "GET " + pathAndQuery + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
-    request += "User-Agent: orvane-test\r\n";
-    if (!basicAuth.isEmpty()) {
-        request += "Authorization: Basic " + basicAuth.toBase64() + "\r\n";
-    }
-    request += "\r\n";
+    const QByteArray request =
+        "GET " + pathAndQuery + " HTTP/1.0\r\nHost: 127.0.0.1\r\nUser-Agent: orvane-test\r\n" +
+        (basicAuth.isEmpty() ? QByteArray()
+                             : "Authorization: Basic " + basicAuth.toBase64() + "\r\n") +
+        "\r\n";
     qsizetype sent = 0;
     while (sent < request.size()) {
-        if (!waitFor(sock.fd(), POLLOUT, deadline)) {
+        if (!waitFor(sock.fd, POLLOUT, deadline)) {
             return reply;
         }
-        const ssize_t n = ::send(sock.fd(), request.constData() + sent,
-                                 size_t(request.size() - sent), MSG_NOSIGNAL);
+        const ssize_t n = ::send(sock.fd, request.constData() + sent, size_t(request.size() - sent),
+                                 MSG_NOSIGNAL);
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return reply;
         }
         sent += n > 0 ? n : 0;
     }
 
+    // Until the server closes, or the header block is complete and so is the body it announces.
     QByteArray raw;
     qsizetype headerEnd = -1;
     qint64 contentLength = -1;
     char buf[16384];
     for (;;) {
-        if (headerEnd >= 0) {
-            const qsizetype bodySoFar = raw.size() - headerEnd - 4;
-            if (headersOnly || (contentLength >= 0 && bodySoFar >= contentLength)) {
-                break;
-            }
-        }
-        if (!waitFor(sock.fd(), POLLIN, deadline)) {
+        const bool complete =
+            headerEnd >= 0 &&
+            (headersOnly || (contentLength >= 0 && raw.size() - headerEnd - 4 >= contentLength));
+        if (complete || !waitFor(sock.fd, POLLIN, deadline)) {
             break;
         }
-        const ssize_t n = ::recv(sock.fd(), buf, sizeof buf, 0);
-        if (n == 0) {
+        const ssize_t n = ::recv(sock.fd, buf, sizeof buf, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
             break;
         }
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        raw.append(buf, n);
-        if (headerEnd < 0) {
-            headerEnd = raw.indexOf("\r\n\r\n");
-            if (headerEnd >= 0) {
-                HttpReply probe;
-                probe.headers = raw.left(headerEnd);
-                bool ok = false;
-                const qint64 len = probe.header("content-length").toLongLong(&ok);
-                contentLength = ok ? len : -1;
-            }
+        raw.append(buf, std::max<ssize_t>(n, 0));
+        if (headerEnd < 0 && (headerEnd = raw.indexOf("\r\n\r\n")) >= 0) {
+            bool ok = false;
+            const qint64 len =
+                HttpReply{0, raw.left(headerEnd), {}}.header("content-length").toLongLong(&ok);
+            contentLength = ok ? len : -1;
         }
     }
 
@@ -165,12 +146,12 @@ HttpReply httpGet(quint16 port, const QByteArray& pathAndQuery, int timeoutMs,
 quint16 pickFreePort() {
     Socket sock;
     sockaddr_in addr = loopback(0);
-    if (sock.fd() < 0 ||
-        ::bind(sock.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    if (sock.fd < 0 ||
+        ::bind(sock.fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         return 0;
     }
     socklen_t len = sizeof addr;
-    if (::getsockname(sock.fd(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (::getsockname(sock.fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         return 0;
     }
     return ntohs(addr.sin_port);

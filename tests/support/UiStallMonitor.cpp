@@ -11,22 +11,13 @@ UiStallMonitor::UiStallMonitor(int intervalMs) {
 }
 
 void UiStallMonitor::start() {
-    reset();
+    m_longest = 0;
+    m_sinceTick.start();
     m_timer.start();
 }
 
-void UiStallMonitor::stop() {
-    m_timer.stop();
-}
-
-void UiStallMonitor::reset() {
-    m_longest = 0;
-    m_sinceTick.start();
-}
-
 qint64 UiStallMonitor::longestGapMs() const {
-    const qint64 current = m_timer.isActive() ? m_sinceTick.elapsed() : 0;
-    return std::max(m_longest, current);
+    return std::max(m_longest, m_timer.isActive() ? m_sinceTick.elapsed() : 0);
 }
 
 void UiStallMonitor::tick() {

@@ -13,11 +13,10 @@ class UiStallMonitor : public QObject {
   public:
     explicit UiStallMonitor(int intervalMs = 10);
 
+    // Starts (or starts over) with no gap seen.
     void start();
-    void stop();
     // Longest time between two ticks (or since the last tick, if the loop is blocked right now).
     qint64 longestGapMs() const;
-    void reset();
 
   private:
     void tick();
