@@ -62,10 +62,24 @@ openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 wait_for 10 "openbox" wm_ready
-trayer --edge top --align right --widthtype pixel --width 200 --height 32 >/dev/null 2>&1 &
-trayer_pid=$!
-pids+=("$trayer_pid")
-wait_for 10 "trayer" xdotool search --onlyvisible --class trayer
+# Now and then trayer (GTK 2) comes up alive but never maps its panel; a second start has always
+# worked, so give it two tries before calling the tray missing.
+start_trayer() {
+    NO_AT_BRIDGE=1 trayer --edge top --align right --widthtype pixel --width 200 --height 32 \
+        >>"$work/trayer.log" 2>&1 &
+    trayer_pid=$!
+    pids+=("$trayer_pid")
+}
+trayer_shown() { xdotool search --onlyvisible --class trayer; }
+start_trayer
+first_try=$(($(now_ms) + 10000))
+until trayer_shown >/dev/null 2>&1 || [ "$(now_ms)" -ge "$first_try" ]; do sleep 0.05; done
+if ! trayer_shown >/dev/null 2>&1; then
+    kill -TERM "$trayer_pid" 2>/dev/null || true
+    wait "$trayer_pid" 2>/dev/null || true
+    start_trayer
+    wait_for 20 "trayer (second start; log: $(tail -c 300 "$work/trayer.log"))" trayer_shown
+fi
 
 main_window() {
     local w
