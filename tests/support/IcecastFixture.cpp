@@ -4,14 +4,13 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 
@@ -21,7 +20,7 @@ namespace orvane::test {
 
 namespace {
 
-constexpr int kServerStartMs = 5000;
+constexpr int kStartMs = 5000;
 constexpr int kMountReadyMs = 8000;
 constexpr int kTermGraceMs = 3000;
 constexpr const char* kAdminUser = "admin";
@@ -29,20 +28,13 @@ constexpr const char* kAdminUser = "admin";
 constexpr const char* kServiceUser = "icecast2";
 constexpr const char* kServiceGroup = "icecast";
 constexpr const char* kIcecastShare = "/usr/share/icecast2";
+// A live 128 kbit/s MP3 tone. Without target=bitrate lamemp3enc ignores the bitrate.
+constexpr const char* kEncoder =
+    "-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! "
+    "lamemp3enc target=bitrate bitrate=128 cbr=true";
 
 QByteArray randomPassword() {
     return QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-}
-
-// The children must not outlive a test binary that dies without running destructors (a crash,
-// a CTest timeout). Icecast drops this setting when it changes user, which is as good as we
-// can do for it without a wrapper process.
-void dieWithParent() {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-}
-
-bool signalProcess(const std::unique_ptr<QProcess>& proc, int sig) {
-    return proc && proc->state() == QProcess::Running && ::kill(pid_t(proc->processId()), sig) == 0;
 }
 
 // gst-launch-1.0 takes each element and property as an argument of its own.
@@ -50,26 +42,51 @@ QStringList words(const QString& text) {
     return text.split(u' ');
 }
 
-QStringList encoderArgs() {
-    // A live 128 kbit/s MP3 tone. Without target=bitrate lamemp3enc ignores the bitrate.
-    return words(
-        QStringLiteral("-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! "
-                       "lamemp3enc target=bitrate bitrate=128 cbr=true"));
-}
-
-QString describeExit(const QProcess& proc) {
-    if (proc.state() != QProcess::NotRunning) {
-        return QStringLiteral("still running");
+// How a child ended (or failed to start), and its last words.
+QString describeExit(QProcess* proc) {
+    if (!proc) {
+        return QStringLiteral("gone");
     }
-    return proc.exitStatus() == QProcess::CrashExit
-               ? QStringLiteral("killed, %1").arg(proc.errorString())
-               : QStringLiteral("exit code %1").arg(proc.exitCode());
+    const QString how =
+        proc->state() != QProcess::NotRunning ? QStringLiteral("still running")
+        : proc->error() != QProcess::UnknownError
+            ? QStringLiteral("%1 (%2)").arg(proc->errorString()).arg(proc->exitCode())
+            : QStringLiteral("exit code %1").arg(proc->exitCode());
+    return how + u' ' + QString::fromLocal8Bit(proc->readAll());
 }
 
-std::unique_ptr<QProcess> makeProcess() {
+std::unique_ptr<QProcess> makeProcess(
+    QProcess::ProcessChannelMode mode = QProcess::MergedChannels) {
     auto proc = std::make_unique<QProcess>();
-    proc->setChildProcessModifier(dieWithParent);
+    proc->setProcessChannelMode(mode);
+    // The children must not outlive a test binary that dies without running destructors (a
+    // crash, a CTest timeout). Icecast drops this setting when it changes user, which is as good
+    // as we can do for it without a wrapper process.
+    proc->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     return proc;
+}
+
+void stopProcess(std::unique_ptr<QProcess>& proc, bool paused = false) {
+    if (proc && proc->state() != QProcess::NotRunning) {
+        // A stopped process queues SIGTERM until it runs again.
+        if (paused) {
+            ::kill(pid_t(proc->processId()), SIGCONT);
+        }
+        proc->terminate();
+        if (!proc->waitForFinished(kTermGraceMs)) {
+            proc->kill();
+            proc->waitForFinished(kTermGraceMs);
+        }
+    }
+    proc.reset();
+}
+
+// Text of the first <tag>...</tag> in xml.
+QByteArray elementText(const QByteArray& xml, const QByteArray& tag) {
+    const qsizetype at = xml.indexOf('<' + tag + '>');
+    const qsizetype end = xml.indexOf("</" + tag + '>', at);
+    const qsizetype begin = at + tag.size() + 2;
+    return at < 0 || end < 0 ? QByteArray() : xml.mid(begin, end - begin);
 }
 
 }  // namespace
@@ -80,9 +97,9 @@ IcecastFixture::IcecastFixture()
 IcecastFixture::~IcecastFixture() {
     // Encoders first, so none of them writes into a pipe that is already closed.
     for (auto& proc : m_extraProcesses) {
-        stopProcess(proc, false);
+        stopProcess(proc);
     }
-    stopProcess(m_source, false);
+    stopProcess(m_source);
     stopProcess(m_server, m_serverPaused);
 }
 
@@ -107,7 +124,8 @@ QString IcecastFixture::webroot() const {
 
 bool IcecastFixture::start() {
     // A brand-new server has (rarely) been seen to vanish right after its first answer, before
-    // the source logged in. Start over on a fresh port then, and say so.
+    // the source logged in; and a port picked a moment ago can be taken by someone else before
+    // Icecast binds it. Start over on a fresh port then, and say so.
     for (int attempt = 1;; ++attempt) {
         if (startServer() && startSource()) {
             return true;
@@ -116,7 +134,7 @@ bool IcecastFixture::start() {
             return false;
         }
         qWarning("IcecastFixture: %s; starting over", qPrintable(m_error));
-        stopProcess(m_source, false);
+        killSource();
         stopServer();
         m_port = 0;
     }
@@ -132,7 +150,7 @@ bool IcecastFixture::writeConfig() {
     QDir().mkpath(webroot());
     // Icecast serves its status pages (status-json.xsl ...) from the webroot, so link them in
     // next to whatever files the tests drop there.
-    const QDir share(QString::fromLatin1(kIcecastShare) + QStringLiteral("/web"));
+    const QDir share(QLatin1String(kIcecastShare) + QStringLiteral("/web"));
     for (const QString& name : share.entryList(QDir::Files)) {
         QFile::link(share.filePath(name), webroot() + u'/' + name);
     }
@@ -141,23 +159,16 @@ bool IcecastFixture::writeConfig() {
     if (::geteuid() == 0) {
         const passwd* pw = ::getpwnam(kServiceUser);
         const group* gr = ::getgrnam(kServiceGroup);
-        if (!pw || !gr) {
-            m_error = QStringLiteral("running as root, but there is no %1:%2 account")
+        // After the switch the server must still reach its files and write its logs.
+        if (!pw || !gr || ::chmod(QFile::encodeName(m_dir.path()), 0755) != 0 ||
+            ::chmod(QFile::encodeName(webroot()), 0755) != 0 ||
+            ::chown(QFile::encodeName(logDir), pw->pw_uid, gr->gr_gid) != 0) {
+            m_error = QStringLiteral("running as root, but cannot hand the files to %1:%2")
                           .arg(QLatin1String(kServiceUser), QLatin1String(kServiceGroup));
             return false;
         }
         security += QStringLiteral("<changeowner><user>%1</user><group>%2</group></changeowner>")
                         .arg(QLatin1String(kServiceUser), QLatin1String(kServiceGroup));
-        // After the switch the server must still reach its files and write its logs.
-        const auto readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                              QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                              QFile::ExeOther;
-        QFile::setPermissions(m_dir.path(), readable);
-        QFile::setPermissions(webroot(), readable);
-        if (::chown(QFile::encodeName(logDir).constData(), pw->pw_uid, gr->gr_gid) != 0) {
-            m_error = QStringLiteral("cannot hand the log directory to %1").arg(kServiceUser);
-            return false;
-        }
     }
 
     const QString xml = QStringLiteral(R"(<icecast>
@@ -217,56 +228,36 @@ QString IcecastFixture::serverLogTail() const {
                                          : QString();
 }
 
-bool IcecastFixture::waitServerUp(int timeoutMs) {
-    return waitUntil(
-               [this] {
-                   return !serverRunning() ||
-                          httpGet(m_port, "/status-json.xsl", 500).status == 200;
-               },
-               timeoutMs, 10) &&
-           serverRunning();
-}
-
 bool IcecastFixture::startServer() {
     if (serverRunning()) {
         return true;
     }
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("icecast2"));
-    if (program.isEmpty()) {
-        m_error = QStringLiteral("icecast2 is not installed");
+    // A restart keeps the port the listeners know.
+    if (m_port == 0 && (m_port = pickFreePort()) == 0) {
+        m_error = QStringLiteral("no free port");
         return false;
     }
-    // A port picked a moment ago can be taken by someone else before Icecast binds it: try a
-    // few. A restart keeps the port the listeners know.
-    const bool keepPort = m_port != 0;
-    for (int attempt = 0; attempt < (keepPort ? 1 : 3); ++attempt) {
-        if (!keepPort) {
-            m_port = pickFreePort();
-        }
-        if (m_port == 0 || !writeConfig()) {
-            if (m_error.isEmpty()) {
-                m_error = QStringLiteral("no free port");
-            }
-            return false;
-        }
-        m_server = makeProcess();
-        m_server->setProcessChannelMode(QProcess::MergedChannels);
-        m_server->start(program, {QStringLiteral("-c"), m_dir.filePath("icecast.xml")});
-        m_serverPaused = false;
-        if (!m_server->waitForStarted(kServerStartMs)) {
-            m_error = QStringLiteral("icecast2 did not start: ") + m_server->errorString();
-            m_server.reset();
-            return false;
-        }
-        if (waitServerUp(kServerStartMs)) {
-            return true;
-        }
-        m_error = QStringLiteral("icecast2 does not answer on port %1: %2 %3")
-                      .arg(m_port)
-                      .arg(QString::fromLocal8Bit(m_server->readAll()), serverLogTail());
-        stopProcess(m_server, false);
+    if (!writeConfig()) {
+        return false;
     }
-    return false;
+    m_server = makeProcess();
+    m_server->start(QStringLiteral("icecast2"),
+                    {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("icecast.xml"))});
+    m_server->waitForStarted(kStartMs);
+    m_serverPaused = false;
+    const bool up =
+        waitUntil(
+            [this] {
+                return !serverRunning() || httpGet(m_port, "/status-json.xsl", 500).status == 200;
+            },
+            kStartMs, 10) &&
+        serverRunning();
+    if (!up) {
+        m_error = QStringLiteral("icecast2 does not answer on port %1 (%2) %3")
+                      .arg(QString::number(m_port), describeExit(m_server.get()), serverLogTail());
+        stopServer();
+    }
+    return up;
 }
 
 void IcecastFixture::stopServer() {
@@ -279,16 +270,16 @@ bool IcecastFixture::serverRunning() const {
 }
 
 void IcecastFixture::pauseServer() {
-    if (signalProcess(m_server, SIGSTOP)) {
+    if (serverRunning() && ::kill(pid_t(m_server->processId()), SIGSTOP) == 0) {
         m_serverPaused = true;
     }
 }
 
 void IcecastFixture::resumeServer() {
-    if (m_serverPaused) {
-        signalProcess(m_server, SIGCONT);
-        m_serverPaused = false;
+    if (m_serverPaused && serverRunning()) {
+        ::kill(pid_t(m_server->processId()), SIGCONT);
     }
+    m_serverPaused = false;
 }
 
 bool IcecastFixture::waitMountReady(const QString& mount,
@@ -311,40 +302,27 @@ bool IcecastFixture::startSource() {
         return false;
     }
     killSource();
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
-    if (program.isEmpty()) {
-        m_error = QStringLiteral("gst-launch-1.0 is not installed");
-        return false;
-    }
     // gst-launch escapes each argument on its own, so values with spaces need no shell quoting;
     // taginject's list still needs its own quotes around each string.
-    const QStringList args = encoderArgs()
-                             << QStringLiteral("!") << QStringLiteral("taginject")
-                             << QStringLiteral(R"(tags="title=\"Song One\",artist=\"Artist\"")")
-                             << words(QStringLiteral(
-                                          "! shout2send ip=127.0.0.1 port=%1 password=%2 mount=%3")
-                                          .arg(m_port)
-                                          .arg(QString::fromLatin1(m_sourcePassword), mount()))
-                             << QStringLiteral("streamname=") + QLatin1String(kStationName);
+    const QStringList args =
+        words(QLatin1String(kEncoder))
+        << QStringLiteral("!") << QStringLiteral("taginject")
+        << QStringLiteral(R"(tags="title=\"Song One\",artist=\"Artist\"")")
+        << words(QStringLiteral("! shout2send ip=127.0.0.1 port=%1 password=%2 mount=%3")
+                     .arg(QString::number(m_port), QString::fromLatin1(m_sourcePassword), mount()))
+        << QStringLiteral("streamname=") + QLatin1String(kStationName);
     // A source that dies at once (seen once, under load, with no word of why) gets another try;
     // one that runs but never goes live does not.
     for (int attempt = 1;; ++attempt) {
         m_source = makeProcess();
-        m_source->setProcessChannelMode(QProcess::MergedChannels);
-        m_source->start(program, args);
-        if (!m_source->waitForStarted(kServerStartMs)) {
-            m_error = QStringLiteral("gst-launch-1.0 did not start: ") + m_source->errorString();
-            m_source.reset();
-            return false;
-        }
+        m_source->start(QStringLiteral("gst-launch-1.0"), args);
+        m_source->waitForStarted(kStartMs);
         if (waitMountReady(mount(), [this] { return sourceRunning(); })) {
             break;
         }
-        m_error = QStringLiteral("the source never went live (source %1: %2; server %3: %4) %5")
-                      .arg(describeExit(*m_source), QString::fromLocal8Bit(m_source->readAll()),
-                           m_server ? describeExit(*m_server) : QStringLiteral("gone"),
-                           m_server ? QString::fromLocal8Bit(m_server->readAll()) : QString(),
-                           serverLogTail());
+        m_error =
+            QStringLiteral("the source never went live (source: %1; server: %2) %3")
+                .arg(describeExit(m_source.get()), describeExit(m_server.get()), serverLogTail());
         if (sourceRunning() || !serverRunning() || attempt == 3) {
             return false;
         }
@@ -356,34 +334,22 @@ bool IcecastFixture::startSource() {
 }
 
 bool IcecastFixture::startUntitledSource(const QString& mount, const QString& stationName) {
-    if (!serverRunning()) {
-        m_error = QStringLiteral("the server is not running");
-        return false;
-    }
-    const QString gst = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
-    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
-    if (gst.isEmpty() || curl.isEmpty()) {
-        m_error = QStringLiteral("gst-launch-1.0 or curl is not installed");
-        return false;
-    }
     // shout2send always sends a title (at worst "Unknown - Unknown"), so this station is fed
     // the plain way: raw MP3 on a pipe into an HTTP PUT. Icecast cannot read a chunked body,
     // so curl must send the stream unframed until the connection closes.
-    auto encoder = makeProcess();
+    auto encoder = makeProcess(QProcess::SeparateChannels);
     auto uploader = makeProcess();
     encoder->setStandardOutputProcess(uploader.get());
-    uploader->setProcessChannelMode(QProcess::MergedChannels);
-    uploader->start(curl,
+    uploader->start(QStringLiteral("curl"),
                     words(QStringLiteral("-s -T - -u source:%1 -H Transfer-Encoding: -H Expect:")
                               .arg(QString::fromLatin1(m_sourcePassword)))
                         << QStringLiteral("-H") << QStringLiteral("Content-Type: audio/mpeg")
                         << QStringLiteral("-H") << QStringLiteral("ice-name: ") + stationName
                         << urlFor(mount));
-    encoder->start(gst, encoderArgs() << words(QStringLiteral("! fdsink fd=1")));
-    if (!encoder->waitForStarted(kServerStartMs) || !uploader->waitForStarted(kServerStartMs)) {
-        m_error = QStringLiteral("cannot start the untitled source");
-        return false;
-    }
+    encoder->start(QStringLiteral("gst-launch-1.0"),
+                   words(QLatin1String(kEncoder) + QStringLiteral(" ! fdsink fd=1")));
+    uploader->waitForStarted(kStartMs);
+    encoder->waitForStarted(kStartMs);
     QProcess* up = uploader.get();
     QProcess* enc = encoder.get();
     m_extraProcesses.push_back(std::move(encoder));
@@ -391,15 +357,15 @@ bool IcecastFixture::startUntitledSource(const QString& mount, const QString& st
     if (!waitMountReady(mount, [up, enc] {
             return up->state() == QProcess::Running && enc->state() == QProcess::Running;
         })) {
-        m_error = QStringLiteral("the untitled source never went live: %1 %2")
-                      .arg(QString::fromLocal8Bit(up->readAll()), serverLogTail());
+        m_error = QStringLiteral("the untitled source never went live (curl: %1; encoder: %2) %3")
+                      .arg(describeExit(up), describeExit(enc), serverLogTail());
         return false;
     }
     return true;
 }
 
 void IcecastFixture::killSource() {
-    stopProcess(m_source, false);
+    stopProcess(m_source);
 }
 
 bool IcecastFixture::sourceRunning() const {
@@ -429,33 +395,14 @@ bool IcecastFixture::setTitle(const QString& title) {
     return true;
 }
 
-namespace {
-
-// Text of the first <tag>...</tag> at or after `from`.
-QByteArray elementText(const QByteArray& xml, const QByteArray& tag, qsizetype from = 0) {
-    const QByteArray open = '<' + tag + '>';
-    const qsizetype at = xml.indexOf(open, from);
-    if (at < 0) {
-        return {};
-    }
-    const qsizetype begin = at + open.size();
-    const qsizetype end = xml.indexOf("</" + tag + '>', begin);
-    return end < 0 ? QByteArray() : xml.mid(begin, end - begin);
-}
-
-}  // namespace
-
 QList<IcecastFixture::Listener> IcecastFixture::listenerList() const {
     const QByteArray xml = adminGet("/admin/listclients?mount=" + QUrl::toPercentEncoding(mount()));
     QList<Listener> result;
     for (qsizetype at = xml.indexOf("<listener>"); at >= 0;
          at = xml.indexOf("<listener>", at + 1)) {
-        const qsizetype end = xml.indexOf("</listener>", at);
-        const QByteArray one = xml.mid(at, end < 0 ? -1 : end - at);
-        Listener l;
-        l.id = elementText(one, "ID").toLongLong();
-        l.userAgent = QString::fromUtf8(elementText(one, "UserAgent"));
-        result.append(l);
+        const QByteArray one = xml.mid(at, xml.indexOf("</listener>", at) - at);
+        result.append({elementText(one, "ID").toLongLong(),
+                       QString::fromUtf8(elementText(one, "UserAgent"))});
     }
     return result;
 }
@@ -467,43 +414,19 @@ int IcecastFixture::listenerConnections() const {
 }
 
 QString IcecastFixture::writeToneFile(const QString& fileName, int seconds) {
-    const QString gst = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
     const QString path = webroot() + u'/' + fileName;
-    if (gst.isEmpty()) {
-        return {};
-    }
     // 44100 Hz in 1024-sample buffers: close enough to the asked length.
-    const int buffers = seconds * 44100 / 1024;
     QProcess enc;
-    enc.start(gst, words(QStringLiteral("-q audiotestsrc num-buffers=%1 samplesperbuffer=1024 ! "
-                                        "audioconvert ! lamemp3enc ! filesink")
-                             .arg(buffers))
-                       << QStringLiteral("location=") + path);
+    enc.start(QStringLiteral("gst-launch-1.0"),
+              words(QStringLiteral("-q audiotestsrc num-buffers=%1 samplesperbuffer=1024 ! "
+                                   "audioconvert ! lamemp3enc ! filesink")
+                        .arg(seconds * 44100 / 1024))
+                  << QStringLiteral("location=") + path);
     if (!enc.waitForFinished(20000) || enc.exitCode() != 0) {
-        enc.kill();
-        enc.waitForFinished();
-        return {};
+        return {};  // ~QProcess kills a process that hangs
     }
     QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOther);
     return urlFor(u'/' + fileName);
-}
-
-void IcecastFixture::stopProcess(std::unique_ptr<QProcess>& proc, bool paused) {
-    if (!proc) {
-        return;
-    }
-    if (proc->state() != QProcess::NotRunning) {
-        // A stopped process queues SIGTERM until it runs again.
-        if (paused) {
-            ::kill(pid_t(proc->processId()), SIGCONT);
-        }
-        proc->terminate();
-        if (!proc->waitForFinished(kTermGraceMs)) {
-            proc->kill();
-            proc->waitForFinished(kTermGraceMs);
-        }
-    }
-    proc.reset();
 }
 
 }  // namespace orvane::test

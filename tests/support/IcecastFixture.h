@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QList>
 #include <QProcess>
 #include <QString>
@@ -30,11 +29,11 @@ class IcecastFixture {
     IcecastFixture& operator=(const IcecastFixture&) = delete;
 
     // Server, then source; waits until the mount is listenable. On false, lastError() says why.
+    // Every start*() waits until what it started answers.
     bool start();
     QString lastError() const { return m_error; }
 
-    // Starts the server on the same port as before (a fresh port the first time) and waits until
-    // it answers HTTP. stopServer() ends it (and with it the source's connection).
+    // On the same port as before (a fresh port the first time).
     bool startServer();
     void stopServer();
     bool serverRunning() const;
@@ -42,19 +41,18 @@ class IcecastFixture {
     void pauseServer();
     void resumeServer();
 
-    // Starts a new source process for mount() and waits until the mount is listenable.
+    // A new source process for mount().
     bool startSource();
     void killSource();
     bool sourceRunning() const;
     // A second kind of station: sends audio and a station name, but never a stream title.
-    // Runs until the fixture ends; waits until the mount is listenable.
+    // Runs until the fixture ends.
     bool startUntitledSource(const QString& mount, const QString& stationName);
     // True when Icecast lists the mount as live (a source is connected and sending).
     bool mountLive(const QString& mount) const;
     bool mountLive() const { return mountLive(mount()); }
 
-    // Writes an MP3 tone of the given length into webroot() and returns its URL ("" on
-    // failure). The file carries no tags at all.
+    // Writes an untagged MP3 tone of the given length into webroot(); its URL, "" on failure.
     QString writeToneFile(const QString& fileName, int seconds);
 
     // Replaces the stream title through Icecast's admin interface. Listeners see it with the
@@ -84,10 +82,8 @@ class IcecastFixture {
 
   private:
     bool writeConfig();
-    bool waitServerUp(int timeoutMs);
     bool waitMountReady(const QString& mount, const std::function<bool()>& sourceAlive);
     QByteArray adminGet(const QByteArray& pathAndQuery) const;
-    void stopProcess(std::unique_ptr<QProcess>& proc, bool paused);
     QString serverLogTail() const;
 
     QTemporaryDir m_dir;
@@ -96,7 +92,6 @@ class IcecastFixture {
     QByteArray m_adminPassword;
     std::unique_ptr<QProcess> m_server;
     std::unique_ptr<QProcess> m_source;
-    // Encoder and uploader pairs of startUntitledSource().
     std::vector<std::unique_ptr<QProcess>> m_extraProcesses;
     QString m_title;
     bool m_serverPaused = false;

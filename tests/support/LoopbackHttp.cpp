@@ -1,7 +1,6 @@
 #include "LoopbackHttp.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,7 +8,6 @@
 
 #include <QByteArrayList>
 #include <QDeadlineTimer>
-#include <algorithm>
 #include <cerrno>
 
 namespace orvane::test {
@@ -33,24 +31,6 @@ sockaddr_in loopback(quint16 port) {
     return addr;
 }
 
-// Waits for `events` on fd until the deadline; false on timeout or error.
-bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int left = int(deadline.remainingTime());
-        if (left <= 0) {
-            return false;
-        }
-        const int r = ::poll(&p, 1, left);
-        if (r > 0) {
-            return true;
-        }
-        if (r == 0 || errno != EINTR) {
-            return false;
-        }
-    }
-}
-
 }  // namespace
 
 QByteArray HttpReply::header(const QByteArray& name) const {
@@ -65,61 +45,41 @@ QByteArray HttpReply::header(const QByteArray& name) const {
 
 HttpReply httpGet(quint16 port, const QByteArray& pathAndQuery, int timeoutMs,
                   const QByteArray& basicAuth, bool headersOnly) {
-    HttpReply reply;
     const QDeadlineTimer deadline(timeoutMs);
     Socket sock;
-    if (sock.fd < 0) {
-        return reply;
-    }
-    ::fcntl(sock.fd, F_SETFL, ::fcntl(sock.fd, F_GETFL) | O_NONBLOCK);
+    // A blocking socket whose connect() and send() give up after timeoutMs (a connect to a
+    // closed loopback port fails at once; the request fits the empty send buffer). Reading
+    // waits for the overall deadline instead.
+    const timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     const sockaddr_in addr = loopback(port);
-    if (::connect(sock.fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        if (errno != EINPROGRESS || !waitFor(sock.fd, POLLOUT, deadline)) {
-            return reply;
-        }
-        int err = 0;
-        socklen_t len = sizeof err;
-        ::getsockopt(sock.fd, SOL_SOCKET, SO_ERROR, &err, &len);
-        if (err != 0) {
-            return reply;
-        }
-    }
-
     const QByteArray request =
         "GET " + pathAndQuery + " HTTP/1.0\r\nHost: 127.0.0.1\r\nUser-Agent: orvane-test\r\n" +
         (basicAuth.isEmpty() ? QByteArray()
                              : "Authorization: Basic " + basicAuth.toBase64() + "\r\n") +
         "\r\n";
-    qsizetype sent = 0;
-    while (sent < request.size()) {
-        if (!waitFor(sock.fd, POLLOUT, deadline)) {
-            return reply;
-        }
-        const ssize_t n = ::send(sock.fd, request.constData() + sent, size_t(request.size() - sent),
-                                 MSG_NOSIGNAL);
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return reply;
-        }
-        sent += n > 0 ? n : 0;
+    if (sock.fd < 0 || ::setsockopt(sock.fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0 ||
+        ::connect(sock.fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::send(sock.fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) !=
+            request.size()) {
+        return {};
     }
 
     // Until the server closes, or the header block is complete and so is the body it announces.
     QByteArray raw;
     qsizetype headerEnd = -1;
     qint64 contentLength = -1;
-    char buf[16384];
-    for (;;) {
-        const bool complete =
-            headerEnd >= 0 &&
-            (headersOnly || (contentLength >= 0 && raw.size() - headerEnd - 4 >= contentLength));
-        if (complete || !waitFor(sock.fd, POLLIN, deadline)) {
+    while (headerEnd < 0 ||
+           (!headersOnly && (contentLength < 0 || raw.size() - headerEnd - 4 < contentLength))) {
+        pollfd p{sock.fd, POLLIN, 0};
+        int ready;
+        while ((ready = ::poll(&p, 1, int(deadline.remainingTime()))) < 0 && errno == EINTR) {
+        }
+        char buf[16384];
+        const ssize_t n = ready > 0 ? ::recv(sock.fd, buf, sizeof buf, 0) : 0;
+        if (n <= 0) {
             break;
         }
-        const ssize_t n = ::recv(sock.fd, buf, sizeof buf, 0);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            break;
-        }
-        raw.append(buf, std::max<ssize_t>(n, 0));
+        raw.append(buf, n);
         if (headerEnd < 0 && (headerEnd = raw.indexOf("\r\n\r\n")) >= 0) {
             bool ok = false;
             const qint64 len =
@@ -128,30 +88,26 @@ HttpReply httpGet(quint16 port, const QByteArray& pathAndQuery, int timeoutMs,
         }
     }
 
+    HttpReply reply;
     const qsizetype lineEnd = raw.indexOf("\r\n");
     if (lineEnd < 0 || !raw.startsWith("HTTP/")) {
         return reply;
     }
-    const QList<QByteArray> statusLine = raw.left(lineEnd).split(' ');
-    reply.status = statusLine.size() > 1 ? statusLine[1].toInt() : 0;
-    if (headerEnd >= 0) {
-        reply.headers = raw.mid(lineEnd + 2, headerEnd - lineEnd - 2);
-        reply.body = raw.mid(headerEnd + 4);
-    } else {
-        reply.headers = raw.mid(lineEnd + 2);
+    reply.status = raw.left(lineEnd).split(' ').value(1).toInt();
+    if (headerEnd < 0) {
+        headerEnd = raw.size();
     }
+    reply.headers = raw.mid(lineEnd + 2, headerEnd - lineEnd - 2);
+    reply.body = raw.mid(headerEnd + 4);
     return reply;
 }
 
 quint16 pickFreePort() {
     Socket sock;
     sockaddr_in addr = loopback(0);
-    if (sock.fd < 0 ||
-        ::bind(sock.fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        return 0;
-    }
     socklen_t len = sizeof addr;
-    if (::getsockname(sock.fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (sock.fd < 0 || ::bind(sock.fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0 ||
+        ::getsockname(sock.fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         return 0;
     }
     return ntohs(addr.sin_port);
