@@ -77,15 +77,25 @@ pids+=($!)
 read -r -t 10 -u "$dfd" display_no
 export DISPLAY=":$display_no"
 
-measure() {  # measure NAME COMMAND... -> prints "NAME cpu rss_kb"
-    local name="$1"; shift
+# measure NAME PROCESS COMMAND... -> prints "NAME cpu_s peak_rss_kb private_kb". Private memory
+# (anonymous pages: heap, stacks, buffers) is read from PROCESS a few seconds before the end; peak
+# RSS also counts the pages of shared libraries, which other programs on a desktop share.
+measure() {
+    local name="$1" proc="$2"; shift 2
+    (
+        sleep $((seconds > 4 ? seconds - 3 : 1))
+        pid=$(pgrep -n -x "$proc") &&
+            awk '/^Anonymous/ {print $2}' "/proc/$pid/smaps_rollup" >"$work/$name.anon"
+    ) &
+    local sampler=$!
     /usr/bin/time -v -o "$work/$name.time" timeout -s TERM "$seconds" "$@" >/dev/null 2>"$work/$name.err" || true
     [ -z "${BENCH_VERBOSE:-}" ] || tail -5 "$work/$name.err" >&2
     local user sys rss
     user=$(awk -F': ' '/User time/ {print $2}' "$work/$name.time")
     sys=$(awk -F': ' '/System time/ {print $2}' "$work/$name.time")
     rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/$name.time")
-    echo "$name $(awk "BEGIN{print $user+$sys}") $rss"
+    wait "$sampler" || true
+    echo "$name $(awk "BEGIN{print $user+$sys}") $rss $(cat "$work/$name.anon" 2>/dev/null || echo 0)"
 }
 
 # Orvane Player: start it with a one-line source list and press PLAY on its real window.
@@ -100,20 +110,21 @@ echo "Bench Radio,$url" >"$work/player/orvaneplayer.ini"
 clicker=$!
 # The floor and mpv discard the audio; so does the player here, so that the three are compared on
 # the same work rather than on which sound servers the machine lets autoaudiosink probe.
-orvane=$(cd "$work/player" && measure orvane env QT_QPA_PLATFORM=xcb \
+orvane=$(cd "$work/player" && measure orvane orvaneplayer env QT_QPA_PLATFORM=xcb \
     ORVANE_AUDIO_SINK="${ORVANE_AUDIO_SINK:-fakesink sync=true}" "$player")
 wait "$clicker" || echo "warning: could not press PLAY" >&2
-floor=$(measure gst-launch gst-launch-1.0 -q playbin uri="$url" audio-sink="fakesink sync=true")
-peer=$(measure mpv mpv --no-config --no-video --ao=null --really-quiet "$url")
+floor=$(measure gst-launch gst-launch-1.0 gst-launch-1.0 -q playbin uri="$url" audio-sink="fakesink sync=true")
+peer=$(measure mpv mpv mpv --no-config --no-video --ao=null --really-quiet "$url")
 
-printf '%-12s %10s %12s\n' program "cpu s" "peak RSS MB"
+printf '%-12s %10s %12s %12s\n' program "cpu s" "peak RSS MB" "private MB"
 for row in "$orvane" "$floor" "$peer"; do
-    read -r name cpu rss <<<"$row"
-    printf '%-12s %10.2f %12.1f\n' "$name" "$cpu" "$(awk "BEGIN{print $rss/1024}")"
+    read -r name cpu rss anon <<<"$row"
+    printf '%-12s %10.2f %12.1f %12.1f\n' "$name" "$cpu" "$(awk "BEGIN{print $rss/1024}")" \
+        "$(awk "BEGIN{print $anon/1024}")"
 done
-read -r _ ocpu orss <<<"$orvane"
-read -r _ fcpu frss <<<"$floor"
-read -r _ mcpu mrss <<<"$peer"
+read -r _ ocpu orss oanon <<<"$orvane"
+read -r _ fcpu frss _ <<<"$floor"
+read -r _ mcpu mrss manon <<<"$peer"
 cpu_floor=$(awk "BEGIN{printf \"%.2f\", $ocpu/$fcpu}")
 cpu_mpv=$(awk "BEGIN{printf \"%.2f\", $ocpu/$mcpu}")
 rss_floor=$(awk "BEGIN{printf \"%.2f\", $orss/$frss}")
@@ -121,4 +132,4 @@ rss_mpv=$(awk "BEGIN{printf \"%.2f\", $orss/$mrss}")
 echo "ratios: cpu vs floor ${cpu_floor}x, cpu vs mpv ${cpu_mpv}x, rss vs floor ${rss_floor}x, rss vs mpv ${rss_mpv}x"
 cpu_ok=$(awk "BEGIN{print ($cpu_floor <= 1.1) ? \"met\" : \"MISSED\"}")
 rss_ok=$(awk "BEGIN{print ($orss <= $mrss) ? \"met\" : \"MISSED\"}")
-echo "summary: ${seconds}s of 128k MP3: orvane ${ocpu}s cpu ${cpu_floor}x floor (goal <=1.1x: $cpu_ok), peak RSS $((orss / 1024)) MB vs mpv $((mrss / 1024)) MB (goal <=: $rss_ok)"
+echo "summary: ${seconds}s of 128k MP3: orvane ${ocpu}s cpu ${cpu_floor}x floor (goal <=1.1x: $cpu_ok), peak RSS $((orss / 1024)) MB vs mpv $((mrss / 1024)) MB (goal <=: $rss_ok), private $((oanon / 1024)) MB vs mpv $((manon / 1024)) MB"
