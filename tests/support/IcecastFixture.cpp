@@ -381,8 +381,8 @@ QByteArray IcecastFixture::adminGet(const QByteArray& pathAndQuery) const {
     return r.status == 200 ? r.body : QByteArray();
 }
 
-bool IcecastFixture::mountLive(const QString& mount) const {
-    return adminGet("/admin/listmounts").contains("mount=\"" + mount.toUtf8() + '"');
+bool IcecastFixture::mountLive() const {
+    return adminGet("/admin/listmounts").contains("mount=\"" + mount().toUtf8() + '"');
 }
 
 bool IcecastFixture::setTitle(const QString& title) {

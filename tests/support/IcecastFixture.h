@@ -49,8 +49,7 @@ class IcecastFixture {
     // Runs until the fixture ends.
     bool startUntitledSource(const QString& mount, const QString& stationName);
     // True when Icecast lists the mount as live (a source is connected and sending).
-    bool mountLive(const QString& mount) const;
-    bool mountLive() const { return mountLive(mount()); }
+    bool mountLive() const;
 
     // Writes an untagged MP3 tone of the given length into webroot(); its URL, "" on failure.
     QString writeToneFile(const QString& fileName, int seconds);

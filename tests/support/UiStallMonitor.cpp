@@ -4,25 +4,18 @@
 
 namespace orvane::test {
 
-UiStallMonitor::UiStallMonitor(int intervalMs) {
-    m_timer.setInterval(intervalMs);
+UiStallMonitor::UiStallMonitor() {
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &UiStallMonitor::tick);
-}
-
-void UiStallMonitor::start() {
-    m_longest = 0;
+    QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+        m_longest = std::max(m_longest, m_sinceTick.elapsed());
+        m_sinceTick.start();
+    });
     m_sinceTick.start();
-    m_timer.start();
+    m_timer.start(10);
 }
 
 qint64 UiStallMonitor::longestGapMs() const {
-    return std::max(m_longest, m_timer.isActive() ? m_sinceTick.elapsed() : 0);
-}
-
-void UiStallMonitor::tick() {
-    m_longest = std::max(m_longest, m_sinceTick.elapsed());
-    m_sinceTick.start();
+    return std::max(m_longest, m_sinceTick.elapsed());
 }
 
 }  // namespace orvane::test
