@@ -172,41 +172,26 @@ bool IcecastFixture::writeConfig() {
     }
 
     const QString xml = QStringLiteral(R"(<icecast>
-  <location>test</location>
-  <admin>test@localhost</admin>
-  <hostname>127.0.0.1</hostname>
+  <location>test</location><admin>test@localhost</admin><hostname>127.0.0.1</hostname>
   <limits>
-    <clients>50</clients>
-    <sources>4</sources>
-    <queue-size>524288</queue-size>
-    <client-timeout>30</client-timeout>
-    <header-timeout>15</header-timeout>
-    <source-timeout>10</source-timeout>
-    <burst-on-connect>1</burst-on-connect>
+    <clients>50</clients><sources>4</sources><queue-size>524288</queue-size>
+    <client-timeout>30</client-timeout><header-timeout>15</header-timeout>
+    <source-timeout>10</source-timeout><burst-on-connect>1</burst-on-connect>
     <burst-size>65535</burst-size>
   </limits>
   <authentication>
-    <source-password>%1</source-password>
-    <relay-password>%1</relay-password>
-    <admin-user>%2</admin-user>
-    <admin-password>%3</admin-password>
+    <source-password>%1</source-password><relay-password>%1</relay-password>
+    <admin-user>%2</admin-user><admin-password>%3</admin-password>
   </authentication>
-  <listen-socket>
-    <port>%4</port>
-    <bind-address>127.0.0.1</bind-address>
-  </listen-socket>
+  <listen-socket><port>%4</port><bind-address>127.0.0.1</bind-address></listen-socket>
   <fileserve>1</fileserve>
   <paths>
-    <basedir>%5</basedir>
-    <logdir>%6</logdir>
-    <webroot>%7</webroot>
+    <basedir>%5</basedir><logdir>%6</logdir><webroot>%7</webroot>
     <adminroot>%5/admin</adminroot>
   </paths>
   <logging>
-    <accesslog>access.log</accesslog>
-    <errorlog>error.log</errorlog>
-    <loglevel>3</loglevel>
-    <logsize>10000</logsize>
+    <accesslog>access.log</accesslog><errorlog>error.log</errorlog>
+    <loglevel>3</loglevel><logsize>10000</logsize>
   </logging>
   <security>%8</security>
 </icecast>
