@@ -225,24 +225,33 @@ bool IcecastFixture::startServer() {
     if (!writeConfig()) {
         return false;
     }
-    m_server = makeProcess();
-    m_server->start(QStringLiteral("icecast2"),
-                    {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("icecast.xml"))});
-    m_server->waitForStarted(kStartMs);
-    m_serverPaused = false;
-    const bool up =
-        waitUntil(
-            [this] {
-                return !serverRunning() || httpGet(m_port, "/status-json.xsl", 500).status == 200;
-            },
-            kStartMs, 10) &&
-        serverRunning();
-    if (!up) {
+    // Icecast has (rarely) been seen to die right after it started, also when restarted on the
+    // port its listeners know; a second start on the same port has always worked.
+    for (int attempt = 1;; ++attempt) {
+        m_server = makeProcess();
+        m_server->start(QStringLiteral("icecast2"),
+                        {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("icecast.xml"))});
+        m_server->waitForStarted(kStartMs);
+        m_serverPaused = false;
+        const bool up = waitUntil(
+                            [this] {
+                                return !serverRunning() ||
+                                       httpGet(m_port, "/status-json.xsl", 500).status == 200;
+                            },
+                            kStartMs, 10) &&
+                        serverRunning();
+        if (up) {
+            return true;
+        }
         m_error = QStringLiteral("icecast2 does not answer on port %1 (%2) %3")
                       .arg(QString::number(m_port), describeExit(m_server.get()), serverLogTail());
+        const bool died = !serverRunning();
         stopServer();
+        if (!died || attempt == 3) {
+            return false;
+        }
+        qWarning("IcecastFixture: %s; starting it again", qPrintable(m_error));
     }
-    return up;
 }
 
 void IcecastFixture::stopServer() {
