@@ -118,23 +118,23 @@ void onSourceSetup(GstElement* /*playbin*/, GstElement* source, gpointer /*data*
     GObjectClass* klass = G_OBJECT_GET_CLASS(source);
     // Only HTTP-style sources count their timeout in whole seconds (guint/gint); elements whose
     // "timeout" is a 64-bit nano- or microsecond count (udpsrc, rtspsrc) are left alone.
-    if (GParamSpec* spec = g_object_class_find_property(klass, "timeout")) {
-        if (spec->value_type == G_TYPE_UINT) {
+    if (GParamSpec* pspec = g_object_class_find_property(klass, "timeout")) {
+        if (pspec->value_type == G_TYPE_UINT) {
             g_object_set(source, "timeout", kSourceTimeoutSeconds, nullptr);
-        } else if (spec->value_type == G_TYPE_INT) {
+        } else if (pspec->value_type == G_TYPE_INT) {
             g_object_set(source, "timeout", gint(kSourceTimeoutSeconds), nullptr);
         }
     }
-    if (GParamSpec* spec = g_object_class_find_property(klass, "user-agent");
-        spec && spec->value_type == G_TYPE_STRING) {
+    if (GParamSpec* pspec = g_object_class_find_property(klass, "user-agent");
+        pspec && pspec->value_type == G_TYPE_STRING) {
         g_object_set(source, "user-agent", kUserAgent, nullptr);
     }
     // ICY metadata (station name, live titles) only flows when the source asks for it. It is
     // on by default; say so in case a future default changes. is-live stays off: a live source
     // would stamp the server's initial burst of several seconds with arrival times, and the
     // sink would throw most of it away as late.
-    if (GParamSpec* spec = g_object_class_find_property(klass, "iradio-mode");
-        spec && spec->value_type == G_TYPE_BOOLEAN) {
+    if (GParamSpec* pspec = g_object_class_find_property(klass, "iradio-mode");
+        pspec && pspec->value_type == G_TYPE_BOOLEAN) {
         g_object_set(source, "iradio-mode", TRUE, nullptr);
     }
 }
