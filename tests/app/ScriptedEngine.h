@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "MediaBackend.h"
+#include "frmMain.h"
 
 namespace orvane::test {
 
@@ -61,6 +62,12 @@ class ScriptedEngine final : public MediaBackend {
         ++mediaReads;
         return sourceURL;
     }
+};
+
+// The window with a scripted engine behind it; `engine` stays owned by the window.
+struct ScriptedForm {
+    ScriptedEngine* engine = new ScriptedEngine;
+    frmMain form{std::unique_ptr<MediaBackend>(engine)};
 };
 
 }  // namespace orvane::test

@@ -12,10 +12,7 @@ using orvane::test::ScriptedEngine;
 namespace {
 
 // A window with a scripted engine whose clock is the test: ticks are run by hand.
-struct Rig {
-    ScriptedEngine* engine = new ScriptedEngine;
-    frmMain form{std::unique_ptr<MediaBackend>(engine)};
-
+struct Rig : orvane::test::ScriptedForm {
     Rig() {
         form.tmrDisplayUpdate->stop();
         engine->statusText = QStringLiteral("Playing");

@@ -20,7 +20,7 @@ namespace {
 // Passes every call to the real engine and notes when the watchdog (or anyone) calls play, and
 // how many ticks have read the status.
 class WatchedEngine final : public MediaBackend {
-public:
+  public:
     explicit WatchedEngine(std::unique_ptr<MediaBackend> real) : m_real(std::move(real)) {
         clock.start();
     }
@@ -45,7 +45,7 @@ public:
     QString mediaName() const override { return m_real->mediaName(); }
     QString mediaSourceURL() const override { return m_real->mediaSourceURL(); }
 
-private:
+  private:
     std::unique_ptr<MediaBackend> m_real;
 };
 
@@ -57,11 +57,11 @@ bool waitFor(const std::function<bool()>& cond, int timeoutMs) {
 
 class TestWatchdogEndToEnd : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void keepsPlayingThroughStallsAndDrops();
 
-private:
+  private:
     QTemporaryDir m_dir;
 };
 
@@ -114,9 +114,10 @@ void TestWatchdogEndToEnd::keepsPlayingThroughStallsAndDrops() {
              qPrintable(counter()));
     QVERIFY2(waitFor([&] { return counter() == QLatin1String("00:02"); }, 3000),
              qPrintable(counter()));
-    QVERIFY2(waitFor([&] { return form.lblNowPlaying->text() == QLatin1String("Artist - Song One"); },
-                     5000),
-             qPrintable(form.lblNowPlaying->text()));
+    QVERIFY2(
+        waitFor([&] { return form.lblNowPlaying->text() == QLatin1String("Artist - Song One"); },
+                5000),
+        qPrintable(form.lblNowPlaying->text()));
     QCOMPARE(form.lblSource->text(), QStringLiteral("Playing"));
     QCOMPARE(form.lblURL->text(), icecast.url());
     QCOMPARE(engine->playTimes.size(), 1);

@@ -15,10 +15,7 @@ using orvane::test::ScriptedEngine;
 
 namespace {
 
-struct Form {
-    ScriptedEngine* engine = new ScriptedEngine;
-    frmMain form{std::unique_ptr<MediaBackend>(engine)};
-};
+using Form = orvane::test::ScriptedForm;
 
 void writeFile(const QString& path, const QByteArray& content) {
     QFile f(path);
