@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What it costs to play a 128 kbit/s MP3 stream for a while: Orvane Player (window shown, under
 # Xvfb) against plain gst-launch playbin (the floor) and mpv (a peer). Prints user+sys CPU
 # seconds and peak RSS for each, the ratios, and a one-line summary last.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Draws the program's icon (a white ring with a white play triangle, transparent elsewhere) at
 # every size the desktop asks for. The PNGs are committed; run this only to change the artwork.
 set -euo pipefail

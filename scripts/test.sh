@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, then builds and runs the whole suite twice: in a normal build and in
 # a build with AddressSanitizer and UndefinedBehaviorSanitizer. Fails on any failure.
 set -euo pipefail

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QApplication>
 
-#include "GstBackend.h"
-#include "RuntimeError.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "engine/GstBackend.h"
+#include "platform/RuntimeError.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -1,4 +1,5 @@
-#include "frmMain.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/frmMain.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -9,16 +10,13 @@
 #include <QTimer>
 #include <cmath>
 
-#include "Conversions.h"
-#include "MediaBackend.h"
-#include "RuntimeError.h"
-#include "SourceList.h"
-#include "Twips.h"
-#include "clsSysTray.h"
-
-#ifndef ORVANE_VERSION
-#define ORVANE_VERSION "0"
-#endif
+#include "config/BuildInfo.h"
+#include "engine/MediaBackend.h"
+#include "platform/Conversions.h"
+#include "platform/RuntimeError.h"
+#include "platform/Twips.h"
+#include "sources/SourceList.h"
+#include "tray/clsSysTray.h"
 
 namespace orvane {
 
@@ -221,7 +219,8 @@ frmMain::frmMain(std::unique_ptr<MediaBackend> engine, QWidget* parent) : QWidge
 frmMain::~frmMain() = default;
 
 QString frmMain::creditLine() {
-    return QStringLiteral("Orvane Player " ORVANE_VERSION " - built with Qt & GStreamer");
+    return QStringLiteral("Orvane Player %1 - built with Qt & GStreamer")
+        .arg(QLatin1StringView(build::kVersion));
 }
 
 void frmMain::Form_Load() {

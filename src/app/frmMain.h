@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QWidget>
 #include <cstdint>
 #include <memory>
 
-#include "MediaPlayerControl.h"
+#include "app/MediaPlayerControl.h"
 
 class QComboBox;
 class QLabel;

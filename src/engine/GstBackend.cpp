@@ -1,4 +1,5 @@
-#include "GstBackend.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/GstBackend.h"
 
 #include <gst/audio/streamvolume.h>
 #include <gst/gst.h>
@@ -13,13 +14,10 @@
 #include <memory>
 #include <mutex>
 
-#include "MediaNames.h"
-#include "Playlist.h"
-#include "PlaylistResolver.h"
-
-#ifndef ORVANE_VERSION
-#define ORVANE_VERSION "0"
-#endif
+#include "config/BuildInfo.h"
+#include "engine/MediaNames.h"
+#include "playlists/Playlist.h"
+#include "playlists/PlaylistResolver.h"
 
 Q_LOGGING_CATEGORY(lcEngine, "orvane.engine", QtInfoMsg)
 
@@ -35,8 +33,6 @@ constexpr int kDefaultVolume = 50;
 // this is twice that, so a stall is always the watchdog's to handle, while a dead connection
 // in a player without a running watchdog still ends in a visible error within a minute.
 constexpr guint kSourceTimeoutSeconds = 30;
-
-constexpr const char* kUserAgent = "OrvanePlayer/" ORVANE_VERSION;
 
 // One reference to a GstMessage. Copies take their own reference, so the message can travel
 // in a queued Qt call and is released whether the call runs or is dropped with its receiver.
@@ -127,7 +123,7 @@ void onSourceSetup(GstElement* /*playbin*/, GstElement* source, gpointer /*data*
     }
     if (GParamSpec* pspec = g_object_class_find_property(klass, "user-agent");
         pspec && pspec->value_type == G_TYPE_STRING) {
-        g_object_set(source, "user-agent", kUserAgent, nullptr);
+        g_object_set(source, "user-agent", build::kUserAgent, nullptr);
     }
     // ICY metadata (station name, live titles) only flows when the source asks for it. It is
     // on by default; say so in case a future default changes. is-live stays off: a live source

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <memory>
 
-#include "MediaBackend.h"
+#include "engine/MediaBackend.h"
 
 namespace orvane {
 

@@ -1,4 +1,5 @@
-#include "MediaNames.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/MediaNames.h"
 
 #include <QUrl>
 

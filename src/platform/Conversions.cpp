@@ -1,11 +1,12 @@
-#include "Conversions.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/Conversions.h"
 
 #include <QLocale>
 #include <QString>
 #include <cfenv>
 #include <cmath>
 
-#include "RuntimeError.h"
+#include "platform/RuntimeError.h"
 
 namespace orvane {
 

@@ -1,4 +1,5 @@
-#include "DesktopNotifyArea.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/DesktopNotifyArea.h"
 
 #include <QCoreApplication>
 #include <QMouseEvent>
@@ -10,9 +11,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "CodePage.h"
-#include "Gdi.h"
-#include "WindowHandles.h"
+#include "platform/CodePage.h"
+#include "platform/Gdi.h"
+#include "platform/WindowHandles.h"
 
 namespace orvane {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QObject>
@@ -6,7 +7,7 @@
 #include <memory>
 #include <utility>
 
-#include "ShellNotify.h"
+#include "platform/ShellNotify.h"
 
 class QSystemTrayIcon;
 class QTimer;

@@ -1,4 +1,5 @@
-#include "Gdi.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/Gdi.h"
 
 #include <algorithm>
 #include <cstring>

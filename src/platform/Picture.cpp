@@ -1,4 +1,5 @@
-#include "Picture.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/Picture.h"
 
 namespace orvane {
 

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-#include "Gdi.h"
+#include "platform/Gdi.h"
 
 namespace orvane {
 

@@ -1,4 +1,5 @@
-#include "PictureBox.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/PictureBox.h"
 
 #include <QPainter>
 

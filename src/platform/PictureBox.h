@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QWidget>
 #include <functional>
 
-#include "Picture.h"
+#include "platform/Picture.h"
 
 class QPainter;
 

@@ -1,4 +1,5 @@
-#include "RuntimeError.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/RuntimeError.h"
 
 #include <QApplication>
 #include <QGuiApplication>

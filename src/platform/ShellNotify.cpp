@@ -1,10 +1,11 @@
-#include "ShellNotify.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/ShellNotify.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 #include <utility>
 
-#include "DesktopNotifyArea.h"
+#include "platform/DesktopNotifyArea.h"
 
 namespace orvane {
 

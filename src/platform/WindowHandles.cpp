@@ -1,4 +1,5 @@
-#include "WindowHandles.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/WindowHandles.h"
 
 #include <QHash>
 #include <QIcon>

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
 
-#include "Picture.h"
+#include "platform/Picture.h"
 
 class QWidget;
 

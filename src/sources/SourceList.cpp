@@ -1,10 +1,11 @@
-#include "SourceList.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sources/SourceList.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include "CodePage.h"
-#include "RuntimeError.h"
+#include "platform/CodePage.h"
+#include "platform/RuntimeError.h"
 
 namespace orvane {
 

@@ -1,7 +1,8 @@
-#include "IconFromPicture.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tray/IconFromPicture.h"
 
-#include "PictureBox.h"
-#include "clsSysTray.h"
+#include "platform/PictureBox.h"
+#include "tray/clsSysTray.h"
 
 namespace orvane {
 

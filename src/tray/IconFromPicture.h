@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstdint>
 
-#include "Gdi.h"
+#include "platform/Gdi.h"
 
 // The GDI steps behind clsSysTray::DrawIcon, kept apart so that each can be checked on its own.
 // Every one of them cleans up after itself: on failure the result is 0 and every object it made

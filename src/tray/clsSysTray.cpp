@@ -1,11 +1,12 @@
-#include "clsSysTray.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tray/clsSysTray.h"
 
 #include <QWidget>
 #include <cstring>
 
-#include "CodePage.h"
-#include "Conversions.h"
-#include "WindowHandles.h"
+#include "platform/CodePage.h"
+#include "platform/Conversions.h"
+#include "platform/WindowHandles.h"
 
 namespace orvane {
 

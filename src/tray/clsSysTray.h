@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QObject>
@@ -5,7 +6,7 @@
 #include <QVariant>
 #include <cstdint>
 
-#include "ShellNotify.h"
+#include "platform/ShellNotify.h"
 
 class QWidget;
 

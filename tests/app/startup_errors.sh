@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts the real program where it cannot start and checks the error it reports.
 set -u
 exe="$1"

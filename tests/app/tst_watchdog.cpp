@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QComboBox>
 #include <QLabel>
 #include <QTimer>
 #include <QtTest>
 
-#include "ScriptedEngine.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "support/ScriptedEngine.h"
 
 using namespace orvane;
 using orvane::test::ScriptedEngine;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole chain for real: the window, the GStreamer engine and a local Icecast server. The
 // watchdog must bring the stream back by itself after a stalled server and a dropped source.
 #include <QComboBox>
@@ -8,9 +9,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "GstBackend.h"
-#include "IcecastFixture.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "engine/GstBackend.h"
+#include "support/IcecastFixture.h"
 
 using namespace orvane;
 using orvane::test::IcecastFixture;

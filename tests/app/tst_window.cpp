@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -6,9 +7,9 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "RuntimeError.h"
-#include "ScriptedEngine.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "platform/RuntimeError.h"
+#include "support/ScriptedEngine.h"
 
 using namespace orvane;
 using orvane::test::ScriptedEngine;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The tray icon on a real X server with openbox and the trayer tray host: the icon shows,
 # minimising hides the window and its taskbar entry, a left click on the icon brings it back,
 # other clicks change nothing, closing ends the program and removes the icon. Then, with no tray

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GStreamer engine against a real local Icecast server: what the window's once-a-second
 // watchdog reads (status, position) and what it does (play) through stalls, drops and failures.
 #include <signal.h>
@@ -6,11 +7,11 @@
 
 #include <QtTest>
 
-#include "GstBackend.h"
-#include "IcecastFixture.h"
-#include "LoopbackHttp.h"
-#include "MediaNames.h"
-#include "UiStallMonitor.h"
+#include "engine/GstBackend.h"
+#include "engine/MediaNames.h"
+#include "support/IcecastFixture.h"
+#include "support/LoopbackHttp.h"
+#include "support/UiStallMonitor.h"
 
 using namespace orvane;
 using orvane::test::IcecastFixture;

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QtTest>
 
-#include "CodePage.h"
-#include "RuntimeError.h"
+#include "platform/CodePage.h"
+#include "platform/RuntimeError.h"
 
 using namespace orvane;
 

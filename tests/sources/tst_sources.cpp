@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "RuntimeError.h"
-#include "SourceList.h"
+#include "platform/RuntimeError.h"
+#include "sources/SourceList.h"
 
 using namespace orvane;
 

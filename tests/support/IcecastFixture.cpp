@@ -1,4 +1,5 @@
-#include "IcecastFixture.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/IcecastFixture.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -14,7 +15,7 @@
 #include <QTest>
 #include <QUrl>
 
-#include "LoopbackHttp.h"
+#include "support/LoopbackHttp.h"
 
 namespace orvane::test {
 

@@ -1,4 +1,5 @@
-#include "LoopbackHttp.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/LoopbackHttp.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,4 +1,5 @@
-#include "UiStallMonitor.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/UiStallMonitor.h"
 
 #include <algorithm>
 

@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QMouseEvent>
 #include <QSystemTrayIcon>
 #include <QtTest>
 #include <cstring>
 
-#include "DesktopNotifyArea.h"
-#include "Gdi.h"
-#include "WindowHandles.h"
+#include "platform/DesktopNotifyArea.h"
+#include "platform/Gdi.h"
+#include "platform/WindowHandles.h"
 
 using namespace orvane;
 

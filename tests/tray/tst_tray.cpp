@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSignalSpy>
@@ -6,15 +7,15 @@
 #include <QtTest>
 #include <cstring>
 
-#include "Gdi.h"
-#include "IconFromPicture.h"
-#include "PictureBox.h"
-#include "RuntimeError.h"
-#include "ScriptedEngine.h"
-#include "ShellNotify.h"
-#include "WindowHandles.h"
-#include "clsSysTray.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "platform/Gdi.h"
+#include "platform/PictureBox.h"
+#include "platform/RuntimeError.h"
+#include "platform/ShellNotify.h"
+#include "platform/WindowHandles.h"
+#include "support/ScriptedEngine.h"
+#include "tray/IconFromPicture.h"
+#include "tray/clsSysTray.h"
 
 using namespace orvane;
 

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QWidget>
 #include <memory>
 
-#include "MediaBackend.h"
+#include "engine/MediaBackend.h"
 
 namespace orvane {
 

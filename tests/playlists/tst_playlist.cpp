@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <sys/stat.h>
 
 #include <QDir>
@@ -9,8 +10,8 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "Playlist.h"
-#include "PlaylistResolver.h"
+#include "playlists/Playlist.h"
+#include "playlists/PlaylistResolver.h"
 
 using namespace orvane;
 using F = PlaylistFormat;

@@ -1,4 +1,5 @@
-#include "PlaylistResolver.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "playlists/PlaylistResolver.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,16 +15,11 @@
 #include <functional>
 #include <vector>
 
-#ifndef ORVANE_VERSION
-#define ORVANE_VERSION "0"
-#endif
+#include "config/BuildInfo.h"
 
 namespace orvane {
 
 namespace {
-
-// The same name the engine gives stream servers, so a station sees one client.
-constexpr const char* kUserAgent = "OrvanePlayer/" ORVANE_VERSION;
 
 // Once this much of a body is in, it is clear whether it is text or media.
 constexpr qsizetype kSniffBytes = 512;
@@ -112,7 +108,7 @@ class Download : public QObject {
         QNetworkRequest request(url);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              QNetworkRequest::ManualRedirectPolicy);
-        request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(kUserAgent));
+        request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(build::kUserAgent));
         m_reply = nam->get(request);
         QNetworkReply* reply = m_reply;
         connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {

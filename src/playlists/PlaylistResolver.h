@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QList>
@@ -6,7 +7,7 @@
 #include <QUrl>
 #include <memory>
 
-#include "Playlist.h"
+#include "playlists/Playlist.h"
 
 namespace orvane {
 

@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QString>
 #include <deque>
 #include <functional>
 
-#include "MediaBackend.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "engine/MediaBackend.h"
 
 namespace orvane::test {
 

@@ -1,4 +1,5 @@
-#include "Playlist.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "playlists/Playlist.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -7,7 +8,7 @@
 #include <cctype>
 #include <map>
 
-#include "CodePage.h"
+#include "platform/CodePage.h"
 
 namespace orvane {
 

@@ -1,4 +1,5 @@
-#include "MediaPlayerControl.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/MediaPlayerControl.h"
 
 #include <QPainter>
 
