@@ -23,53 +23,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() {  # a random port on which nothing answers
-    local p
-    while :; do
-        p=$(shuf -i 20000-60000 -n 1)
-        (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-    done
-}
-wait_for() {  # wait_for SECONDS COMMAND...
-    local deadline=$((SECONDS + $1)); shift
-    until "$@" >/dev/null 2>&1; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.1
-    done
-}
+. "$root/tests/support/icecast.sh"
+wait_for() { icecast_wait "$@"; }
 
 # --- A local Icecast server with a live MP3 source ---------------------------------------------
-port="$(free_port)"
-mkdir -p "$work/log" "$work/web"
-security="<chroot>0</chroot>"
-if [ "$(id -u)" -eq 0 ]; then
-    security="$security<changeowner><user>icecast2</user><group>icecast</group></changeowner>"
-    chown icecast2:icecast "$work/log"
-    chmod 755 "$work"
-fi
-cat >"$work/icecast.xml" <<XML
-<icecast>
-  <limits><clients>10</clients><sources>2</sources><burst-size>65535</burst-size></limits>
-  <authentication><source-password>benchsource</source-password>
-    <admin-user>admin</admin-user><admin-password>benchadmin</admin-password></authentication>
-  <hostname>127.0.0.1</hostname>
-  <listen-socket><port>$port</port><bind-address>127.0.0.1</bind-address></listen-socket>
-  <paths><basedir>/usr/share/icecast2</basedir><logdir>$work/log</logdir>
-    <webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot></paths>
-  <logging><errorlog>error.log</errorlog><loglevel>2</loglevel></logging>
-  <security>$security</security>
-</icecast>
-XML
-icecast2 -c "$work/icecast.xml" >/dev/null 2>&1 &
-pids+=($!)
-wait_for 10 curl -sf "http://127.0.0.1:$port/status-json.xsl"
-gst-launch-1.0 -q audiotestsrc is-live=true ! audioconvert ! \
-    lamemp3enc target=bitrate bitrate=128 cbr=true ! \
-    shout2send ip=127.0.0.1 port="$port" password=benchsource mount=/bench.mp3 \
-    streamname="Bench Radio" >/dev/null 2>&1 &
-pids+=($!)
-url="http://127.0.0.1:$port/bench.mp3"
-wait_for 10 sh -c "curl -s http://127.0.0.1:$port/status-json.xsl | grep -q bench.mp3"
+icecast_start "$work"
+pids+=("$ICECAST_PID")
+icecast_source /bench.mp3 "Bench Radio"
+pids+=("$ICECAST_SOURCE_PID")
+url="http://127.0.0.1:$ICECAST_PORT/bench.mp3"
 
 # --- An X server for the player's window -------------------------------------------------------
 exec {dfd}<> <(:)
