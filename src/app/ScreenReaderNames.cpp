@@ -2,6 +2,7 @@
 #include "app/ScreenReaderNames.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include "app/frmMain.h"
@@ -24,8 +25,12 @@ void nameControlsForScreenReaders(frmMain& f) {
     name(f.cmdVolUpSmall, "Volume up 1", "Raises the volume by 1 percent");
     name(f.cmdVolDown, "Volume down 5", "Lowers the volume by 5 percent");
     name(f.cmdVolDownSmall, "Volume down 1", "Lowers the volume by 1 percent");
-    name(f.comboSourceList, "Sources",
-         "Pick a source, or type a name, a comma and a stream URL, then press Play");
+    // On Linux Qt reads an editable list's name from its text, so the name goes on the edit
+    // field too, which is what has the focus when the list is reached by Tab.
+    const char* listHelp =
+        "Pick a source, or type a name, a comma and a stream URL, then press Play";
+    name(f.comboSourceList, "Sources", listHelp);
+    name(f.comboSourceList->lineEdit(), "Sources", listHelp);
     name(f.WindowsMediaPlayer1, "Player", "The player's display area");
 }
 

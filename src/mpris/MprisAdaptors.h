@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QDBusAbstractAdaptor>
-#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QStringList>
 #include <QVariantMap>
@@ -43,7 +42,7 @@ class MprisRootAdaptor final : public QDBusAbstractAdaptor {
     MprisService* m_service;
 };
 
-class MprisPlayerAdaptor final : public QDBusAbstractAdaptor, protected QDBusContext {
+class MprisPlayerAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)

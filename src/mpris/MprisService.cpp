@@ -175,9 +175,9 @@ void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath& /*TrackId*/, qlonglo
 
 void MprisPlayerAdaptor::OpenUri(const QString& Uri) {
     if (!mpris::isSupportedUri(Uri)) {
-        if (calledFromDBus()) {
-            sendErrorReply(QDBusError::NotSupported,
-                           QStringLiteral("Orvane Player cannot open %1").arg(Uri));
+        if (m_service->calledFromDBus()) {
+            m_service->sendErrorReply(QDBusError::NotSupported,
+                                      QStringLiteral("Orvane Player cannot open %1").arg(Uri));
         }
         return;
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QTimer>
 
@@ -14,7 +15,8 @@ namespace orvane {
 // only hears of changes through PropertiesChanged, which Qt does not send for adaptors, so the
 // service polls its host a few times a second and signals what changed; every command is
 // followed by a poll too, so its effect is announced at once.
-class MprisService final : public QObject {
+// Qt hands a call's D-Bus context to the registered object, not to its adaptors.
+class MprisService final : public QObject, public QDBusContext {
     Q_OBJECT
   public:
     static constexpr int kPollIntervalMs = 250;
