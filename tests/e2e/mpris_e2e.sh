@@ -91,14 +91,16 @@ pc play
 wait_for $CONNECT_S "play: status Playing and one listener on /a.mp3" \
     eval 'is status Playing && connected 1 0'
 meta_is xesam:album "Station A" || fail "playing station is $(pc metadata xesam:album)"
-echo "PASS: play opens /a.mp3 and reports Playing"
+advancing() { [ "$(pc position | cut -d. -f1)" -ge 1 ]; }
+wait_for $CONNECT_S "the position to pass 1 s" advancing
+echo "PASS: play opens /a.mp3, reports Playing, and the position runs"
 
 pc volume 0.3
 wait_for 2 "volume 0.3" is volume 0.300000
 echo "PASS: volume 0.3"
 
 # A new title at the source reaches the desktop, as a client that follows the metadata sees it.
-title="Changed Title $RANDOM"
+title="Test Artist - Song $RANDOM"
 stdbuf -oL playerctl -p orvaneplayer metadata --follow --format '{{xesam:title}}' \
     >"$work/follow.log" 2>/dev/null &
 pids+=($!)
@@ -110,6 +112,7 @@ curl -sf -u "admin:$ICECAST_ADMIN_PASSWORD" \
 wait_for $TITLE_S "the new title in playerctl metadata --follow" grep -qx "$title" "$work/follow.log"
 seen=$(now_ms)
 echo "PASS: a title changed at the source reached playerctl --follow $((seen - sent)) ms later"
+meta_is xesam:artist "Test Artist" || fail "the artist reads $(pc metadata xesam:artist)"
 echo "      (Icecast and the stream's buffer included); playerctl metadata now says:"
 pc metadata | sed 's/^/      /'
 
