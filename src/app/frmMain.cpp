@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <cmath>
 
+#include "app/MprisBridge.h"
+#include "app/ScreenReaderNames.h"
 #include "config/BuildInfo.h"
 #include "engine/MediaBackend.h"
 #include "platform/Conversions.h"
@@ -196,6 +198,7 @@ frmMain::frmMain(std::unique_ptr<MediaBackend> engine, QWidget* parent) : QWidge
     setTabOrder(comboSourceList, cmdVolDownSmall);
     setTabOrder(cmdVolDownSmall, cmdVolUpSmall);
     WindowsMediaPlayer1->setFocus();
+    nameControlsForScreenReaders(*this);
 
     auto bind = [this](QPushButton* b, void (frmMain::*handler)()) {
         connect(b, &QPushButton::clicked, this,
@@ -241,11 +244,15 @@ void frmMain::Form_Load() {
             [this] { dispatch([this] { SysTray_LeftClick(); }); });
     QCoreApplication::processEvents();
     SysTray->Init(*this, QStringLiteral("Orvane Player"));
+
+    Mpris = std::make_unique<MprisBridge>(*this);
 }
 
 void frmMain::Form_Unload(std::int16_t& /*Cancel*/) {
     // Releasing the component removes the icon at once.
     SysTray.reset();
+    // The media controls leave the bus with the window.
+    Mpris.reset();
     // Closing is never refused, and nothing runs after it: the loop ends and the engine with it.
     QCoreApplication::exit(0);
 }

@@ -15,6 +15,7 @@ class QTimer;
 namespace orvane {
 
 class MediaBackend;
+class MprisBridge;
 class clsSysTray;
 
 // The player's one window. Its controls are public members, as on the old form, so that the
@@ -54,6 +55,10 @@ class frmMain final : public QWidget {
     // events only LeftClick is handled.
     std::unique_ptr<clsSysTray> SysTray;
 
+    // The desktop's media controls (MPRIS on the session bus), from the end of start-up to
+    // shut-down.
+    std::unique_ptr<MprisBridge> Mpris;
+
     // Handlers. Each one is entered through dispatch(), so a run-time error ends the program
     // through the default handler instead of reaching Qt.
     void Form_Load();
@@ -83,6 +88,8 @@ class frmMain final : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
+    // The media controls set the volume through the buttons' own step.
+    friend class MprisBridge;
     void stepVolume(int step);
     void showVolume();
 };

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The desktop's media controls, end to end: the real program under Xvfb on a private session bus,
+# driven by playerctl against a local Icecast server with two live mounts. Every command must
+# move the real connection (Icecast's listener counts) and show in the MPRIS properties; a title
+# changed at the source must reach `playerctl metadata --follow`.
+# Usage: mpris_e2e.sh PATH_TO_ORVANEPLAYER
+set -u
+if [ -z "${ORVANE_PRIVATE_BUS:-}" ]; then
+    ORVANE_PRIVATE_BUS=1 exec dbus-run-session -- bash "$0" "$@" 2> >(grep -v 'fd limit' >&2)
+fi
+exe="$(realpath "$1")"
+here="$(cd "$(dirname "$0")" && pwd)"
+work="$(mktemp -d)"
+pids=()
+exec 9>&1
+
+cleanup() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null; done
+    for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
+    icecast_stop 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+fail() {
+    echo "FAIL: $*" >&9
+    [ -s "$work/app.err" ] && sed 's/^/  program: /' "$work/app.err" | tail -n 20 >&9
+    exit 1
+}
+now_ms() { date +%s%3N; }
+wait_for() {  # wait_for SECONDS WHAT COMMAND...
+    local deadline=$(($(now_ms) + $1 * 1000)) what="$2"
+    shift 2
+    until "$@" >/dev/null 2>&1; do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "timed out waiting for: $what"
+        sleep 0.05
+    done
+}
+
+# Time limits: a local connection plays within a second or two; a title changed at Icecast
+# reaches the engine after the stream's buffer (about 4 s).
+readonly CONNECT_S=10 TITLE_S=15 QUIT_S=10
+
+. "$here/../support/icecast.sh"
+icecast_start "$work" || fail "Icecast did not start"
+icecast_source /a.mp3 "Radio A" || fail "source /a.mp3"
+pids+=("$ICECAST_SOURCE_PID")
+icecast_source /b.mp3 "Radio B" || fail "source /b.mp3"
+pids+=("$ICECAST_SOURCE_PID")
+ICECAST_SOURCE_PID=
+base="http://127.0.0.1:$ICECAST_PORT"
+
+# Listeners connected to a mount right now.
+listeners() {
+    curl -s "$base/status-json.xsl" |
+        grep -o "\"listeners\":[0-9]*,\"listenurl\":\"$base$1\"" | sed 's/"listeners":\([0-9]*\).*/\1/'
+}
+# connected A B: the listener counts of /a.mp3 and /b.mp3 are exactly these.
+connected() { [ "$(listeners /a.mp3)" = "$1" ] && [ "$(listeners /b.mp3)" = "$2" ]; }
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+pids+=($!)
+wait_for 10 "Xvfb to pick a display" test -s "$work/display"
+export DISPLAY=":$(tr -d '\n' <"$work/display")" QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR" "$work/run"
+printf 'Station A,%s/a.mp3\r\nStation B,%s/b.mp3\r\n' "$base" "$base" >"$work/run/orvaneplayer.ini"
+
+# Under the sanitizers libxkbcommon-x11 reads key names past their end (see tray_e2e.sh).
+(cd "$work/run" && ASAN_OPTIONS="${ASAN_OPTIONS:-}:strict_string_checks=0" \
+    exec "$exe" >/dev/null 2>"$work/app.err") &
+app_pid=$!
+pids+=("$app_pid")
+
+pc() { playerctl -p orvaneplayer "$@"; }
+is() { [ "$(pc "$1" 2>/dev/null)" = "$2" ]; }
+meta_is() { [ "$(pc metadata "$1" 2>/dev/null)" = "$2" ]; }
+listed() { playerctl -l 2>/dev/null | grep -qx orvaneplayer; }
+
+wait_for 20 "playerctl -l to list orvaneplayer" listed
+is status Stopped || fail "status before PLAY is $(pc status)"
+meta_is xesam:title "Station A" || fail "before PLAY the metadata names $(pc metadata xesam:title)"
+echo "PASS: playerctl -l lists the player; it is Stopped and names the selected source"
+
+pc play
+wait_for $CONNECT_S "play: status Playing and one listener on /a.mp3" \
+    eval 'is status Playing && connected 1 0'
+meta_is xesam:album "Station A" || fail "playing station is $(pc metadata xesam:album)"
+advancing() { [ "$(pc position | cut -d. -f1)" -ge 1 ]; }
+wait_for $CONNECT_S "the position to pass 1 s" advancing
+echo "PASS: play opens /a.mp3, reports Playing, and the position runs"
+
+pc volume 0.3
+wait_for 2 "volume 0.3" is volume 0.300000
+echo "PASS: volume 0.3"
+
+# A new title at the source reaches the desktop, as a client that follows the metadata sees it.
+title="Test Artist - Song $RANDOM"
+stdbuf -oL playerctl -p orvaneplayer metadata --follow --format '{{xesam:title}}' \
+    >"$work/follow.log" 2>/dev/null &
+pids+=($!)
+wait_for 5 "playerctl --follow to start" test -s "$work/follow.log"
+sent=$(now_ms)
+curl -sf -u "admin:$ICECAST_ADMIN_PASSWORD" \
+    "$base/admin/metadata?mount=/a.mp3&mode=updinfo&song=${title// /%20}" >/dev/null ||
+    fail "Icecast refused the title update"
+wait_for $TITLE_S "the new title in playerctl metadata --follow" grep -qx "$title" "$work/follow.log"
+seen=$(now_ms)
+echo "PASS: a title changed at the source reached playerctl --follow $((seen - sent)) ms later"
+meta_is xesam:artist "Test Artist" || fail "the artist reads $(pc metadata xesam:artist)"
+echo "      (Icecast and the stream's buffer included); playerctl metadata now says:"
+pc metadata | sed 's/^/      /'
+
+pc stop
+wait_for $CONNECT_S "stop: status Stopped and no listener" eval 'is status Stopped && connected 0 0'
+pc play-pause
+wait_for $CONNECT_S "play-pause from stopped: Playing on /a.mp3" \
+    eval 'is status Playing && connected 1 0'
+pc play-pause
+wait_for $CONNECT_S "play-pause from playing: Stopped" eval 'is status Stopped && connected 0 0'
+echo "PASS: stop and play-pause close and open the connection; status follows"
+
+pc next
+wait_for $CONNECT_S "next: /b.mp3 instead" eval 'is status Playing && connected 0 1'
+meta_is xesam:album "Station B" || fail "after next the station is $(pc metadata xesam:album)"
+[ "$(pc metadata xesam:title)" != "$title" ] || fail "the old title outlived the station change"
+pc previous
+wait_for $CONNECT_S "previous: /a.mp3 again" eval 'is status Playing && connected 1 0'
+meta_is xesam:album "Station A" || fail "after previous the station is $(pc metadata xesam:album)"
+echo "PASS: next and previous switch stations; the old title goes with its station"
+
+pc open "$base/b.mp3"
+wait_for $CONNECT_S "open URL: /b.mp3" eval 'is status Playing && connected 0 1'
+meta_is xesam:url "$base/b.mp3" || fail "opened URL reads $(pc metadata xesam:url)"
+meta_is xesam:album "$base/b.mp3" || fail "an opened URL is not its own name"
+echo "PASS: open URL plays it under its own name"
+
+dbus-send --session --type=method_call --dest=org.mpris.MediaPlayer2.orvaneplayer \
+    /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit
+ended() { ! kill -0 "$app_pid" 2>/dev/null; }
+wait_for $QUIT_S "Quit to end the program" ended
+wait "$app_pid" || fail "the program ended with status $?"
+! listed || fail "the name outlived the program"
+wait_for $CONNECT_S "the connection to close" connected 0 0
+echo "PASS: Quit closes the window like its close box; the player leaves the bus"

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The Debian package for real: build it with cpack, install it with apt-get, start the installed
+# launcher under Xvfb as a new user would (no list yet), see the window and the installed icon in
+# the media metadata, quit, remove the package. Installing needs root: skipped (77) otherwise.
+# Usage: package_e2e.sh BUILD_DIR
+set -u
+readonly SKIP=77
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: installing a package needs root"
+    exit $SKIP
+fi
+if [ -z "${ORVANE_PRIVATE_BUS:-}" ]; then
+    ORVANE_PRIVATE_BUS=1 exec dbus-run-session -- bash "$0" "$@" 2> >(grep -v 'fd limit' >&2)
+fi
+build="$(realpath "$1")"
+work="$(mktemp -d)"
+pids=()
+installed=
+exec 9>&1
+
+apt() { apt-get -q -y -o DPkg::Lock::Timeout=120 "$@"; }
+cleanup() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null; done
+    for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
+    [ -z "$installed" ] || apt remove orvaneplayer >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+fail() {
+    echo "FAIL: $*" >&9
+    [ -s "$work/app.err" ] && sed 's/^/  program: /' "$work/app.err" | tail -n 20 >&9
+    exit 1
+}
+now_ms() { date +%s%3N; }
+wait_for() {  # wait_for SECONDS WHAT COMMAND...
+    local deadline=$(($(now_ms) + $1 * 1000)) what="$2"
+    shift 2
+    until "$@" >/dev/null 2>&1; do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "timed out waiting for: $what"
+        sleep 0.05
+    done
+}
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
+    fail "cpack: $(tail -n 5 "$work/cpack.log")"
+deb=("$work"/pkg/orvaneplayer_*_amd64.deb)
+[ -f "${deb[0]}" ] || fail "cpack made no orvaneplayer_<version>_amd64.deb"
+echo "PASS: cpack made $(basename "${deb[0]}")"
+dpkg -I "${deb[0]}"
+
+installed=yes
+apt install --reinstall "${deb[0]}" >"$work/apt.log" 2>&1 ||
+    fail "apt-get install: $(tail -n 5 "$work/apt.log")"
+for f in /usr/bin/orvaneplayer /usr/bin/orvaneplayer-launch \
+    /usr/share/applications/orvaneplayer.desktop /usr/share/orvaneplayer/orvaneplayer.ini \
+    /usr/share/icons/hicolor/256x256/apps/orvaneplayer.png; do
+    [ -e "$f" ] || fail "the package did not install $f"
+done
+echo "PASS: apt-get installs the program, launcher, desktop entry, icons and example list"
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+pids+=($!)
+wait_for 10 "Xvfb to pick a display" test -s "$work/display"
+export DISPLAY=":$(tr -d '\n' <"$work/display")" QT_QPA_PLATFORM=xcb
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime"
+unset XDG_CONFIG_HOME
+mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+(cd "$HOME" && exec orvaneplayer-launch >/dev/null 2>"$work/app.err") &
+app_pid=$!
+pids+=("$app_pid")
+timeout 20 xdotool search --sync --name '^Orvane Player$' >/dev/null || fail "no window"
+[ -f "$HOME/.config/orvaneplayer/orvaneplayer.ini" ] || fail "the launcher copied no list"
+echo "PASS: the installed launcher starts the player with a copy of the example list"
+
+art=file:///usr/share/icons/hicolor/256x256/apps/orvaneplayer.png
+art_shown() { [ "$(playerctl -p orvaneplayer metadata mpris:artUrl)" = "$art" ]; }
+wait_for 10 "the installed icon as mpris:artUrl" art_shown
+dbus-send --session --type=method_call --dest=org.mpris.MediaPlayer2.orvaneplayer \
+    /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit
+ended() { ! kill -0 "$app_pid" 2>/dev/null; }
+wait_for 10 "the player to quit" ended
+wait "$app_pid" || fail "the player ended with status $?"
+echo "PASS: the media metadata shows the installed icon; Quit ends the player"
+
+apt remove orvaneplayer >"$work/apt.log" 2>&1 || fail "apt-get remove: $(tail -n 5 "$work/apt.log")"
+installed=
+[ ! -e /usr/bin/orvaneplayer ] || fail "removing the package left /usr/bin/orvaneplayer"
+echo "PASS: apt-get remove takes it away again"

@@ -1,0 +1,402 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window as the desktop's media controls on a private session bus (dbus-run-session): a
+// client on its own connection calls, reads and listens as a desktop would, while the window
+// runs with a scripted engine. A twin window driven by real button clicks shows what each
+// command must leave behind.
+#include <QComboBox>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+#include <cmath>
+
+#include "app/MprisBridge.h"
+#include "app/frmMain.h"
+#include "mpris/MprisState.h"
+#include "platform/RuntimeError.h"
+#include "support/ScriptedEngine.h"
+
+using namespace orvane;
+using orvane::test::ScriptedForm;
+
+namespace {
+
+// Every change must be on the bus within a second of reaching the engine.
+constexpr int kChangeDeadlineMs = 1000;
+constexpr int kCallTimeoutMs = 5000;
+const QString kService = QString::fromLatin1(mpris::kServiceName);
+const QString kPath = QString::fromLatin1(mpris::kObjectPath);
+const QString kRoot = QString::fromLatin1(mpris::kRootInterface);
+const QString kPlayer = QString::fromLatin1(mpris::kPlayerInterface);
+
+QStringList errors;
+void recordError(const RuntimeError& e) {
+    errors << runtimeErrorMessage(e);
+}
+
+// a{sv} arrives as a QDBusArgument inside a variant.
+QVariantMap asMap(const QVariant& v) {
+    if (v.canConvert<QDBusArgument>()) {
+        return qdbus_cast<QVariantMap>(v.value<QDBusArgument>());
+    }
+    return v.toMap();
+}
+
+// What a window shows after a command: the watchdog's state and every label.
+QStringList looks(const frmMain& f) {
+    return {QString::number(f.PlayFlag),      QString::number(f.FailCounter),
+            QString::number(f.PlayCounter),   f.lblCounter->text(),
+            f.lblNowPlaying->text(),          f.lblVolume->text(),
+            f.comboSourceList->currentText(), QString::number(f.comboSourceList->currentIndex()),
+            f.WindowsMediaPlayer1->URL()};
+}
+
+}  // namespace
+
+// A desktop on its own connection. It waits for replies with the event loop running, since the
+// player answers on this same thread.
+class Client : public QObject {
+    Q_OBJECT
+  public:
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "client");
+    QElapsedTimer clock;
+    struct Change {
+        qint64 atMs;
+        QVariantMap properties;
+    };
+    QList<Change> changes;
+
+    Client() {
+        clock.start();
+        bus.connect(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                    QStringLiteral("PropertiesChanged"), this,
+                    SLOT(onChanged(QString, QVariantMap, QStringList)));
+    }
+    QDBusMessage call(const QString& iface, const QString& method, const QVariantList& args = {}) {
+        QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, iface, method);
+        m.setArguments(args);
+        return bus.call(m, QDBus::BlockWithGui, kCallTimeoutMs);
+    }
+    QVariant get(const QString& iface, const QString& name) {
+        const QDBusMessage r = call(QStringLiteral("org.freedesktop.DBus.Properties"),
+                                    QStringLiteral("Get"), {iface, name});
+        return r.arguments().value(0).value<QDBusVariant>().variant();
+    }
+    void set(const QString& name, const QVariant& value) {
+        call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+             {kPlayer, name, QVariant::fromValue(QDBusVariant(value))});
+    }
+    QVariantMap metadata() { return asMap(get(kPlayer, QStringLiteral("Metadata"))); }
+    // The first change at or after index `from` that `matches`, waiting up to the deadline.
+    std::optional<Change> waitFor(qsizetype from,
+                                  const std::function<bool(const QVariantMap&)>& matches) {
+        for (qsizetype i = from;; ++i) {
+            if (i >= changes.size() &&
+                !QTest::qWaitFor([&] { return i < changes.size(); }, kChangeDeadlineMs + 500)) {
+                return std::nullopt;
+            }
+            if (matches(changes[i].properties)) {
+                return changes[i];
+            }
+        }
+    }
+    std::optional<Change> waitFor(qsizetype from, const QString& property, const QVariant& value) {
+        return waitFor(from, [&](const QVariantMap& p) { return p.value(property) == value; });
+    }
+    static QString titleOf(const QVariantMap& p) {
+        return p.value("Metadata").toMap().value("xesam:title").toString();
+    }
+
+  public slots:
+    void onChanged(const QString& iface, const QVariantMap& changed, const QStringList&) {
+        if (iface == kPlayer) {
+            QVariantMap props = changed;
+            if (props.contains(QStringLiteral("Metadata"))) {
+                props[QStringLiteral("Metadata")] = asMap(props.value(QStringLiteral("Metadata")));
+            }
+            changes.append({clock.elapsed(), props});
+        }
+    }
+};
+
+class TestMpris : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void valuesMapAsTheBusExpects();
+    void interfacesAreMpris2();
+    void commandsLeaveWhatClicksLeave();
+    void changesReachTheBusWithinASecond();
+    void quitClosesTheWindowAndLeavesTheBus();
+
+  private:
+    QTemporaryDir m_dir;
+    QString m_oldDir;
+    std::unique_ptr<ScriptedForm> m_bus;   // driven over the bus
+    std::unique_ptr<ScriptedForm> m_twin;  // driven by clicks
+    std::unique_ptr<Client> m_client;
+};
+
+void TestMpris::initTestCase() {
+    setErrorHandler(&recordError);
+    QVERIFY(QDBusConnection::sessionBus().isConnected());
+    QFile ini(m_dir.filePath(QStringLiteral("orvaneplayer.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(
+        "Radio A,http://127.0.0.1/a.mp3\r\nRadio B,http://127.0.0.1/b.mp3\r\n"
+        "Radio C,http://127.0.0.1/c.mp3\r\n");
+    ini.close();
+    m_oldDir = QDir::currentPath();
+    QDir::setCurrent(m_dir.path());
+    m_bus = std::make_unique<ScriptedForm>();
+    m_bus->form.Form_Load();
+    m_twin = std::make_unique<ScriptedForm>();
+    m_twin->form.Form_Load();
+    // A second player, as another running instance would be: a connection of its own.
+    m_twin->form.Mpris = std::make_unique<MprisBridge>(
+        m_twin->form, QDBusConnection::connectToBus(QDBusConnection::SessionBus, "twin"));
+    m_client = std::make_unique<Client>();
+    QVERIFY(m_bus->form.Mpris);
+}
+
+void TestMpris::cleanupTestCase() {
+    QDir::setCurrent(m_oldDir);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+}
+
+// Rounding and the title's shape; clamping and track changes show over the bus below.
+void TestMpris::valuesMapAsTheBusExpects() {
+    QCOMPARE(mpris::volumePercent(0.304), 30);
+    QCOMPARE(mpris::volumePercent(0.306), 31);
+    QCOMPARE(mpris::volumePercent(std::nan("")), std::nullopt);
+    QCOMPARE(mpris::artistsOf(QStringLiteral("Artist - Song")), QStringList{"Artist"});
+    QCOMPARE(mpris::artistsOf(QStringLiteral("Artist-Song")), QStringList{});
+    QCOMPARE(mpris::artistsOf(QStringLiteral(" - Song")), QStringList{});
+    QVERIFY(mpris::isSupportedUri(QStringLiteral("file:///music/x.ogg")));
+}
+
+// The introspection data lists exactly the MPRIS2 members, with their D-Bus types and access.
+void TestMpris::interfacesAreMpris2() {
+    const QString player = m_bus->form.Mpris->serviceName();
+    QCOMPARE(player, kService);
+    QCOMPARE(m_twin->form.Mpris->serviceName(),
+             kService + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid()));
+
+    const QDBusMessage r =
+        m_client->call(QStringLiteral("org.freedesktop.DBus.Introspectable"), "Introspect");
+    QXmlStreamReader xml(r.arguments().value(0).toString());
+    QStringList members;
+    QString iface, member, args;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        const auto a = xml.attributes();
+        if (xml.isStartElement() && xml.name() == u"interface") {
+            iface = a.value("name").toString();
+        } else if (!iface.startsWith(kRoot)) {
+            continue;
+        } else if (xml.isStartElement() && (xml.name() == u"method" || xml.name() == u"signal")) {
+            member = xml.name().toString() + ' ' + a.value("name").toString();
+            args.clear();
+        } else if (xml.isStartElement() && xml.name() == u"arg") {
+            args += a.value("type").toString();
+        } else if (xml.isEndElement() && (xml.name() == u"method" || xml.name() == u"signal")) {
+            members << iface + ' ' + member + '(' + args + ')';
+        } else if (xml.isStartElement() && xml.name() == u"property") {
+            members << iface + " property " + a.value("name").toString() + ' ' +
+                           a.value("type").toString() + ' ' + a.value("access").toString();
+        }
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QStringList expected;
+    for (const char* m :
+         {"method Raise()", "method Quit()", "property CanQuit b read", "property CanRaise b read",
+          "property HasTrackList b read", "property Identity s read",
+          "property DesktopEntry s read", "property SupportedUriSchemes as read",
+          "property SupportedMimeTypes as read"}) {
+        expected << kRoot + ' ' + m;
+    }
+    for (const char* m : {"method Next()",
+                          "method Previous()",
+                          "method Pause()",
+                          "method PlayPause()",
+                          "method Stop()",
+                          "method Play()",
+                          "method Seek(x)",
+                          "method SetPosition(ox)",
+                          "method OpenUri(s)",
+                          "signal Seeked(x)",
+                          "property PlaybackStatus s read",
+                          "property Rate d readwrite",
+                          "property Metadata a{sv} read",
+                          "property Volume d readwrite",
+                          "property Position x read",
+                          "property MinimumRate d read",
+                          "property MaximumRate d read",
+                          "property CanGoNext b read",
+                          "property CanGoPrevious b read",
+                          "property CanPlay b read",
+                          "property CanPause b read",
+                          "property CanSeek b read",
+                          "property CanControl b read"}) {
+        expected << kPlayer + ' ' + m;
+    }
+    members.sort();
+    expected.sort();
+    QCOMPARE(members, expected);
+
+    QCOMPARE(m_client->get(kRoot, "Identity").toString(), "Orvane Player");
+    QCOMPARE(m_client->get(kRoot, "DesktopEntry").toString(), "orvaneplayer");
+    QCOMPARE(m_client->get(kRoot, "HasTrackList").toBool(), false);
+    QCOMPARE(m_client->get(kPlayer, "CanSeek").toBool(), false);
+    QCOMPARE(m_client->get(kPlayer, "CanControl").toBool(), true);
+    QCOMPARE(m_client->get(kPlayer, "Rate").toDouble(), 1.0);
+}
+
+// Each command over the bus leaves the watchdog's state and the labels exactly as the button
+// (or the list and then the button) leaves them on a twin window.
+void TestMpris::commandsLeaveWhatClicksLeave() {
+    frmMain& f = m_bus->form;
+    frmMain& twin = m_twin->form;
+    const auto command = [&](const char* method, const QVariantList& args = {}) {
+        return m_client->call(kPlayer, QString::fromLatin1(method), args);
+    };
+    const auto selectAndPlay = [&](int index) {
+        twin.comboSourceList->setCurrentIndex(index);
+        twin.cmdPlay->click();
+    };
+    const QString odd = QStringLiteral("http://127.0.0.1/x,y.mp3");
+    const QString escaped = QStringLiteral("http://127.0.0.1/x%2Cy.mp3");
+    struct Step {
+        std::function<void()> overBus;
+        std::function<void()> byHand;
+    };
+    const QList<std::pair<const char*, Step>> steps = {
+        {"Play", {[&] { command("Play"); }, [&] { twin.cmdPlay->click(); }}},
+        {"Stop", {[&] { command("Stop"); }, [&] { twin.cmdStop->click(); }}},
+        {"PlayPause stopped", {[&] { command("PlayPause"); }, [&] { twin.cmdPlay->click(); }}},
+        {"PlayPause playing", {[&] { command("PlayPause"); }, [&] { twin.cmdStop->click(); }}},
+        {"Next", {[&] { command("Next"); }, [&] { selectAndPlay(1); }}},
+        {"Next", {[&] { command("Next"); }, [&] { selectAndPlay(2); }}},
+        {"Next at the end", {[&] { command("Next"); }, [] {}}},
+        {"Pause", {[&] { command("Pause"); }, [&] { twin.cmdStop->click(); }}},
+        {"Previous", {[&] { command("Previous"); }, [&] { selectAndPlay(1); }}},
+        {"OpenUri",
+         {[&] { command("OpenUri", {odd}); },
+          [&] {
+              twin.comboSourceList->setEditText(escaped + ',' + escaped);
+              twin.cmdPlay->click();
+          }}},
+        {"Volume 0.3", {[&] { m_client->set("Volume", 0.3); }, [&] { twin.cmdVolUp->click(); }}},
+        {"Volume 0.29",
+         {[&] { m_client->set("Volume", 0.29); }, [&] { twin.cmdVolDownSmall->click(); }}},
+    };
+    for (const auto& [name, step] : steps) {
+        // A stalled count that Play and Stop must clear.
+        f.FailCounter = twin.FailCounter = 3;
+        step.overBus();
+        step.byHand();
+        QVERIFY2(looks(f) == looks(twin), name);
+        QCOMPARE(m_bus->engine->plays, m_twin->engine->plays);
+        QCOMPARE(m_bus->engine->stops, m_twin->engine->stops);
+    }
+    QCOMPARE(f.lblNowPlaying->text(), escaped);
+    QCOMPARE(f.lblVolume->text(), QStringLiteral("29%"));
+
+    // Volumes beyond the ends are clamped as the buttons clamp.
+    m_client->set("Volume", 7.0);
+    QCOMPARE(f.lblVolume->text(), QStringLiteral("100%"));
+    m_client->set("Volume", -1.0);
+    QCOMPARE(f.lblVolume->text(), QStringLiteral("0%"));
+    QVERIFY(command("OpenUri", {"rtsp://host/x"}).type() == QDBusMessage::ErrorMessage);
+
+    f.comboSourceList->setCurrentIndex(0);
+    QCOMPARE(m_client->get(kPlayer, "CanGoPrevious").toBool(), false);
+    QCOMPARE(m_client->get(kPlayer, "CanGoNext").toBool(), true);
+
+    // Raise brings the window back as the tray icon's left click does.
+    f.showMinimized();
+    f.hide();
+    m_client->call(kRoot, "Raise");
+    QVERIFY(f.isVisible());
+    QVERIFY(!(f.windowState() & Qt::WindowMinimized));
+}
+
+void TestMpris::changesReachTheBusWithinASecond() {
+    frmMain& f = m_bus->form;
+    test::ScriptedEngine& engine = *m_bus->engine;
+    Client& c = *m_client;
+    m_client->call(kPlayer, "Play");
+    QCOMPARE(f.PlayFlag, 1);
+    engine.statusText = QStringLiteral("Playing");
+    engine.name = QStringLiteral("Radio A");
+    QVERIFY(c.waitFor(0, "PlaybackStatus", "Playing"));
+    QVERIFY(c.waitFor(0, [](const QVariantMap& p) { return Client::titleOf(p) == "Radio A"; }));
+
+    // Titles as the engine reports them, each timed to its PropertiesChanged.
+    QList<qint64> latencies;
+    QStringList shown;
+    for (int i = 1; i <= 5; ++i) {
+        const QString title = QStringLiteral("Artist %1 - Song %1").arg(i);
+        const qsizetype from = c.changes.size();
+        const qint64 changedAt = c.clock.elapsed();
+        engine.name = title;
+        const auto change =
+            c.waitFor(from, [&](const QVariantMap& p) { return Client::titleOf(p) == title; });
+        QVERIFY2(change, qPrintable(title));
+        const QVariantMap meta = change->properties.value("Metadata").toMap();
+        QCOMPARE(meta.value("xesam:artist").toStringList(),
+                 QStringList{title.section(" - ", 0, 0)});
+        QCOMPARE(meta.value("xesam:album").toString(), "Radio A");
+        latencies << change->atMs - changedAt;
+        shown << QString::number(latencies.last());
+    }
+    const qint64 worst = *std::max_element(latencies.begin(), latencies.end());
+    qInfo("title change in the engine to PropertiesChanged: %s ms", qPrintable(shown.join(", ")));
+    QVERIFY(worst <= kChangeDeadlineMs);
+
+    // The same title again says nothing: the next signal carries only the volume.
+    const QString track = c.metadata().value("mpris:trackid").value<QDBusObjectPath>().path();
+    qsizetype from = c.changes.size();
+    engine.name = QStringLiteral("Artist 5 - Song 5");
+    engine.vol = 40;
+    auto change = c.waitFor(from, [](const QVariantMap&) { return true; });
+    QVERIFY(change);
+    QCOMPARE(change->properties, (QVariantMap{{"Volume", 0.4}}));
+
+    // Buffering is not playing.
+    engine.statusText = QStringLiteral("Buffering 40%");
+    QVERIFY(c.waitFor(from, "PlaybackStatus", "Stopped"));
+
+    // A station change sends the new station at once, under a new track id.
+    from = c.changes.size();
+    engine.statusText = QStringLiteral("Playing");
+    engine.name = QStringLiteral("Radio B");
+    c.call(kPlayer, "Next");
+    change = c.waitFor(from, [](const QVariantMap& p) { return Client::titleOf(p) == "Radio B"; });
+    QVERIFY(change);
+    const QVariantMap meta = change->properties.value("Metadata").toMap();
+    QCOMPARE(meta.value("xesam:album").toString(), "Radio B");
+    QCOMPARE(meta.value("xesam:url").toString(), "http://127.0.0.1/b.mp3");
+    QVERIFY(meta.value("mpris:trackid").value<QDBusObjectPath>().path() != track);
+}
+
+void TestMpris::quitClosesTheWindowAndLeavesTheBus() {
+    QDBusConnectionInterface* names = m_client->bus.interface();
+    QVERIFY(names->isServiceRegistered(kService));
+    m_client->call(kRoot, "Quit");
+    QTRY_VERIFY(!names->isServiceRegistered(kService));
+    QVERIFY(!m_bus->form.Mpris);
+    QVERIFY(!m_bus->form.SysTray);
+}
+
+QTEST_MAIN(TestMpris)
+#include "tst_mpris.moc"
