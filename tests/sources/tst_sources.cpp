@@ -34,11 +34,9 @@ class TestSources : public QObject {
   private slots:
     void lineEndsAndLengths();
     void encodings();
-    void refusedLines_data();
     void refusedLines();
     void onlyRegularFilesAreRead();
     void sizeCap();
-    void split_data();
     void split();
 };
 
@@ -75,35 +73,28 @@ void TestSources::encodings() {
 }
 
 // A line that holds a control character, or that the list could not hold whole, is refused
-// (skipped and counted); the lines around it are read as usual.
-void TestSources::refusedLines_data() {
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<bool>("listed");
-    QTest::newRow("NUL in the URL")
-        << QByteArray("Station,http://host/stream.mp3\0/../../secret.pls", 48) << false;
-    QTest::newRow("tab in the name") << QByteArray("Sta\ttion,http://host/a") << false;
-    QTest::newRow("escape") << QByteArray("Station,http://host/\x1B[2J") << false;
-    QTest::newRow("DEL") << QByteArray("Station,http://host/\x7F") << false;
-    QTest::newRow("C1 in UTF-8") << QByteArray("Station,http://host/\xC2\x85") << false;
-    QTest::newRow("C1 from Windows-1252") << QByteArray("Station,http://host/\x81\xE9") << false;
-    QTest::newRow("32767 characters") << "Station," + QByteArray(32767 - 8, 'u') << true;
-    QTest::newRow("32768 characters") << "Station," + QByteArray(32768 - 8, 'u') << false;
-    QTest::newRow("32767 units, one a pair")
-        << "Station," + QByteArray(32767 - 10, 'u') + "\xF0\x9F\x8E\xB5" << true;
-    QTest::newRow("short with NUL") << QByteArray("a\0b", 3) << false;
-}
-
+// (skipped and counted); the lines around it are read as usual, and short lines are skipped as
+// ever without counting.
 void TestSources::refusedLines() {
-    QFETCH(QByteArray, line);
-    QFETCH(bool, listed);
-    qsizetype refused = -1;
-    const QStringList lines =
-        parseSourceLines("Before,http://a/1\n" + line + "\r\nAfter,http://a/2", &refused);
-    QCOMPARE(lines.size(), listed ? 3 : 2);
-    QCOMPARE(lines.first(), QStringLiteral("Before,http://a/1"));
-    QCOMPARE(lines.last(), QStringLiteral("After,http://a/2"));
-    // Short lines are skipped as ever, without counting as refused.
-    QCOMPARE(refused, listed || line.size() < 9 ? 0 : 1);
+    const std::pair<QByteArray, bool> rows[] = {
+        {QByteArray("Station,http://host/stream.mp3\0/../../secret.pls", 48), false},
+        {"Sta\ttion,http://host/a", false},
+        {"Station,http://host/\x1B[2J", false},
+        {"Station,http://host/\x7F", false},
+        {"Station,http://host/\xC2\x85", false},  // C1 in UTF-8
+        {"Station,http://host/\x81\xE9", false},  // C1 from Windows-1252
+        {"Station," + QByteArray(32767 - 8, 'u'), true},
+        {"Station," + QByteArray(32768 - 8, 'u'), false},
+        {"Station," + QByteArray(32767 - 10, 'u') + "\xF0\x9F\x8E\xB5", true},  // a pair ends it
+        {QByteArray("a\0b", 3), false}};
+    for (const auto& [line, listed] : rows) {
+        qsizetype refused = -1;
+        const QStringList lines =
+            parseSourceLines("Before,http://a/1\n" + line + "\r\nAfter,http://a/2", &refused);
+        QCOMPARE(lines.first() + lines.last(), QStringLiteral("Before,http://a/1After,http://a/2"));
+        QCOMPARE(QList<qsizetype>({lines.size(), refused}),
+                 QList<qsizetype>({listed ? 3 : 2, listed || line.size() < 9 ? 0 : 1}));
+    }
 }
 
 void TestSources::onlyRegularFilesAreRead() {
@@ -168,37 +159,18 @@ void TestSources::sizeCap() {
     QCOMPARE(readError(file.fileName()), 75);
 }
 
-void TestSources::split_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("url");
-    QTest::newRow("plain") << "Radio One,stream-address"
-                           << "Radio One"
-                           << "stream-address";
-    QTest::newRow("more commas") << "A,b,c,d"
-                                 << "A"
-                                 << "bcd";
-    QTest::newRow("blanks kept") << " Name , url "
-                                 << " Name "
-                                 << " url ";
-    QTest::newRow("no comma") << "Just a name"
-                              << "Just a name"
-                              << "";
-    QTest::newRow("leading comma") << ",http://x"
-                                   << ""
-                                   << "http://x";
-    QTest::newRow("trailing comma") << "Name,"
-                                    << "Name"
-                                    << "";
-}
-
 void TestSources::split() {
-    QFETCH(QString, text);
-    QFETCH(QString, name);
-    QFETCH(QString, url);
-    const SourceLine s = splitSourceLine(text);
-    QCOMPARE(s.name, name);
-    QCOMPARE(s.url, url);
+    // Name before the first comma, URL after it without further commas; blanks are kept.
+    const char* const rows[][3] = {{"Radio One,stream-address", "Radio One", "stream-address"},
+                                   {"A,b,c,d", "A", "bcd"},
+                                   {" Name , url ", " Name ", " url "},
+                                   {"Just a name", "Just a name", ""},
+                                   {",http://x", "", "http://x"},
+                                   {"Name,", "Name", ""}};
+    for (const auto& row : rows) {
+        const SourceLine s = splitSourceLine(QString::fromUtf8(row[0]));
+        QCOMPARE(QStringList({s.name, s.url}), QStringList({row[1], row[2]}));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSources)
