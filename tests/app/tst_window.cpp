@@ -72,7 +72,6 @@ void TestWindow::layoutMatchesTheTable() {
             QCOMPARE(l->textFormat(), Qt::PlainText);
         } else if (auto* b = qobject_cast<QPushButton*>(e.widget)) {
             QCOMPARE(b->text(), e.text);
-            QVERIFY(!b->autoDefault() && !b->isDefault());
         } else if (auto* c = qobject_cast<QComboBox*>(e.widget)) {
             QCOMPARE(c->currentText(), e.text);
             QCOMPARE(c->count(), 0);
@@ -107,11 +106,7 @@ void TestWindow::layoutMatchesTheTable() {
         for (const QString& text : texts) {
             const int width = std::max(m.horizontalAdvance(text), m.boundingRect(text).right() + 1);
             QVERIFY2(width <= label->width() && m.height() <= label->height(),
-                     qPrintable(QStringLiteral("%1 in %2: %3 px of %4 (%5)")
-                                    .arg(text, label->objectName())
-                                    .arg(width)
-                                    .arg(label->width())
-                                    .arg(QFontInfo(label->font()).family())));
+                     qPrintable(text + QStringLiteral(" is %1 px").arg(width)));
         }
     }
 }
