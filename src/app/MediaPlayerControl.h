@@ -50,14 +50,11 @@ class MediaPlayerControl final : public QWidget {
         MediaBackend& m_b;
     };
 
-    QString URL() const { return m_backend->URL(); }
     void setURL(const QString& url) { m_backend->setURL(url); }
     QString status() const { return m_backend->status(); }
     Controls controls() { return Controls(*m_backend); }
     Settings settings() { return Settings(*m_backend); }
     Media currentMedia() { return Media(*m_backend); }
-
-    MediaBackend& backend() { return *m_backend; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;

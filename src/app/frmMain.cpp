@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QListView>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -37,6 +38,15 @@ QFont sansFont(bool bold) {
     f.setStyleHint(QFont::SansSerif);
     f.setPointSizeF(8.25);
     f.setBold(bold);
+    return f;
+}
+
+// lblCounter is 65 pixels wide and must hold "RESTARTING" whole: a narrow face of the same kind,
+// size and weight does, where the wider desktop faces would cut it.
+QFont narrowSansFont() {
+    QFont f = sansFont(true);
+    f.setFamilies({QStringLiteral("Nimbus Sans Narrow"), QStringLiteral("Liberation Sans Narrow"),
+                   QStringLiteral("Arial Narrow"), QStringLiteral("DejaVu Sans Condensed")});
     return f;
 }
 
@@ -103,9 +113,10 @@ double checkedAdd(double value, double step) {
     return r;
 }
 
+// The engine's idle texts. Everything else it says ("Connecting", "Reconnecting", "Error: ...")
+// is shown as it is.
 bool isIdleStatus(const QString& status) {
-    return status == QLatin1String("Stopped") || status.isEmpty() ||
-           status == QLatin1String("Ready");
+    return status == QLatin1String("Stopped") || status.isEmpty();
 }
 
 // Decimal digits of a whole number: no sign, no blank, no decimal point.
@@ -165,7 +176,7 @@ frmMain::frmMain(std::unique_ptr<MediaBackend> engine, QWidget* parent) : QWidge
     lblCopyright = textLabel(this, "lblCopyright", twipsRect(120, 3840, 9495, 255),
                              QStringLiteral("Orvane Player"), sansFont(true), centre);
     lblCounter = textLabel(this, "lblCounter", twipsRect(240, 720, 975, 375),
-                           QStringLiteral("STOP"), sansFont(true), Qt::AlignLeft);
+                           QStringLiteral("STOP"), narrowSansFont(), Qt::AlignLeft);
 
     WindowsMediaPlayer1 = new MediaPlayerControl(std::move(engine), this);
     WindowsMediaPlayer1->setObjectName(QStringLiteral("WindowsMediaPlayer1"));
@@ -184,6 +195,12 @@ frmMain::frmMain(std::unique_ptr<MediaBackend> engine, QWidget* parent) : QWidge
     // Typed text is played as typed: it is neither added to the list nor completed from it.
     comboSourceList->setInsertPolicy(QComboBox::NoInsert);
     comboSourceList->setCompleter(nullptr);
+    // The list may hold a hundred thousand entries: every row is one line of text, so the view
+    // need not measure each one, and the list's own size is fixed, so nor does the list.
+    comboSourceList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    if (auto* rows = qobject_cast<QListView*>(comboSourceList->view())) {
+        rows->setUniformItemSizes(true);
+    }
     comboSourceList->setEditText(QStringLiteral("Select Source:"));
 
     cmdVolDownSmall = button(this, "cmdVolDownSmall", twipsRect(4920, 2400, 495, 855), down);
@@ -232,9 +249,7 @@ void frmMain::Form_Load() {
     WindowsMediaPlayer1->settings().setVolume(25);
     showVolume();
     lblCopyright->setText(creditLine());
-    for (const QString& line : readSourceLines()) {
-        comboSourceList->addItem(line);
-    }
+    comboSourceList->addItems(readSourceLines());
     setListIndex(comboSourceList, 0);
 
     // The tray icon. SysTray is set before pending events run, so that any handler they reach
@@ -253,8 +268,9 @@ void frmMain::Form_Unload(std::int16_t& /*Cancel*/) {
     SysTray.reset();
     // The media controls leave the bus with the window.
     Mpris.reset();
-    // Closing is never refused, and nothing runs after it: the loop ends and the engine with it.
-    QCoreApplication::exit(0);
+    // Closing is never refused, and nothing runs after it: leaving the event loop would still
+    // deliver what is already queued (a tick, an engine message, a tray notification).
+    endProgram(0);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -301,8 +317,7 @@ void frmMain::Form_Resize() {
 // The tray icon's notifications arrive here as mouse moves with the code in X; ordinary moves
 // over the window are passed on the same way, and the component ignores what is not a code.
 void frmMain::Form_MouseMove(std::int16_t Button, std::int16_t /*Shift*/, float X, float /*Y*/) {
-    // Nothing receives notifications before start-up made the component or after shut-down
-    // released it.
+    // Moves before start-up made the component have nowhere to go.
     if (!SysTray) {
         return;
     }
@@ -310,11 +325,15 @@ void frmMain::Form_MouseMove(std::int16_t Button, std::int16_t /*Shift*/, float 
 }
 
 void frmMain::SysTray_LeftClick() {
+    // An ordinary mouse move at x = 514 arrives here too, so only a window coming back from the
+    // tray or the taskbar is brought to the front; hovering must not take the focus.
+    const bool comingBack = isHidden() || (windowState() & Qt::WindowMinimized);
     setWindowState(Qt::WindowNoState);
     show();
-    // Bring it to the front too, or it may come back beneath other windows.
-    raise();
-    activateWindow();
+    if (comingBack) {
+        raise();
+        activateWindow();
+    }
 }
 
 void frmMain::cmdPlay_Click() {

@@ -62,6 +62,7 @@ class frmMain final : public QWidget {
     // Handlers. Each one is entered through dispatch(), so a run-time error ends the program
     // through the default handler instead of reaching Qt.
     void Form_Load();
+    // Removes the icon and ends the process at once; never returns.
     void Form_Unload(std::int16_t& Cancel);
     void cmdPlay_Click();
     void cmdStop_Click();

@@ -29,6 +29,24 @@ QString nameFromUrl(const QString& url) {
     return segment;
 }
 
+namespace {
+
+// Names are shown on one line. Stations send CR/LF and tabs in their ICY titles, and a line or
+// paragraph separator would break a label just the same: each becomes a space.
+QString oneLine(const QString& text) {
+    QString out = text;
+    for (QChar& c : out) {
+        const QChar::Category k = c.category();
+        if (k == QChar::Other_Control || k == QChar::Separator_Line ||
+            k == QChar::Separator_Paragraph) {
+            c = u' ';
+        }
+    }
+    return out.trimmed();
+}
+
+}  // namespace
+
 QString displayName(const QString& title, const QString& station, const QString& url) {
     return displayName(title, station, {}, url);
 }
@@ -38,16 +56,13 @@ QString displayName(const QString& title, const QString& station, const QString&
     if (url.isEmpty()) {
         return {};
     }
-    if (!title.trimmed().isEmpty()) {
-        return title.trimmed();
+    for (const QString* name : {&title, &station, &listedTitle}) {
+        QString shown = oneLine(*name);
+        if (!shown.isEmpty()) {
+            return shown;
+        }
     }
-    if (!station.trimmed().isEmpty()) {
-        return station.trimmed();
-    }
-    if (!listedTitle.trimmed().isEmpty()) {
-        return listedTitle.trimmed();
-    }
-    return nameFromUrl(url);
+    return oneLine(nameFromUrl(url));
 }
 
 }  // namespace orvane

@@ -12,7 +12,8 @@ namespace orvane {
 QString nameFromUrl(const QString& url);
 
 // What the window shows for the current media: the stream title if there is one, else the
-// station name, else nameFromUrl(). Empty when there is no URL.
+// station name, else nameFromUrl(). Empty when there is no URL. Always one line: control
+// characters (CR, LF, tab ...) and line separators become spaces, and the ends are trimmed.
 QString displayName(const QString& title, const QString& station, const QString& url);
 
 // The same for a stream picked from a playlist: the title the playlist gives the entry comes

@@ -48,8 +48,9 @@ class Table {
     HBITMAP stockBitmap() const { return m_stockBitmap; }
 
     std::uint32_t add(Object object) {
-        // Handles are never reused while the process lives, so a stale handle can never reach
-        // an object made later.
+        // The counter skips 0 and every handle still in use, so a live object's handle is never
+        // given out twice. A released handle comes round again only after 2^30 more objects;
+        // until then a stale handle names nothing.
         do {
             m_next += 4;
         } while (m_next == 0 || m_objects.count(m_next) != 0);
@@ -255,16 +256,6 @@ COLORREF SetTextColor(HDC hdc, COLORREF color) {
         return CLR_INVALID;
     }
     return std::exchange(dc->text, color);
-}
-
-COLORREF GetBkColor(HDC hdc) {
-    const Dc* dc = table().find<Dc>(hdc);
-    return dc == nullptr ? CLR_INVALID : dc->background;
-}
-
-COLORREF GetTextColor(HDC hdc) {
-    const Dc* dc = table().find<Dc>(hdc);
-    return dc == nullptr ? CLR_INVALID : dc->text;
 }
 
 BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, std::uint32_t rop) {

@@ -7,10 +7,10 @@
 namespace orvane {
 
 // A small in-memory GDI: monochrome and colour bitmaps, memory device contexts and icons, all
-// named by non-zero 32-bit handles from one table. The calls keep the old platform's names,
-// arguments and results (0 for a failure, never an exception), so code written against them
-// reads as it did there. Only the parts the tray's icon building needs are here. Everything runs
-// on the user-interface thread.
+// named by non-zero 32-bit handles from one table (a live object's handle is never given twice).
+// The calls keep the old platform's names, arguments and results (0 for a failure, never an
+// exception), so code written against them reads as it did there. Only the parts the tray's icon
+// building needs are here. Everything runs on the user-interface thread.
 
 using HGDIOBJ = std::uint32_t;
 using HBITMAP = std::uint32_t;
@@ -66,8 +66,6 @@ int GetObjectA(HGDIOBJ h, int c, void* pv);
 // Both return the colour they replace, or CLR_INVALID.
 COLORREF SetBkColor(HDC hdc, COLORREF color);
 COLORREF SetTextColor(HDC hdc, COLORREF color);
-COLORREF GetBkColor(HDC hdc);
-COLORREF GetTextColor(HDC hdc);
 // SRCCOPY and SRCAND between the bitmaps selected into two contexts, clipped to both. Colour to
 // monochrome: a pixel equal to the source's background colour gives 1, any other 0. Monochrome to
 // colour: 0 takes the destination's text colour, 1 its background colour.

@@ -2,8 +2,11 @@
 #include "platform/RuntimeError.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPointer>
+#include <QWindow>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,6 +15,40 @@ namespace orvane {
 namespace {
 
 ErrorHandler g_handler = nullptr;
+bool g_held = false;
+
+// Drops what a nested event loop would deliver to the program behind a dialog.
+class HoldOutside final : public QObject {
+  public:
+    explicit HoldOutside(QDialog& dialog) : m_dialog(&dialog) {}
+
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::Timer:
+            case QEvent::MetaCall:
+            case QEvent::SockAct:
+            case QEvent::SockClose:
+                return !inside(receiver);
+            default:
+                return false;
+        }
+    }
+
+  private:
+    bool inside(const QObject* o) const {
+        if (!m_dialog.isNull() && o == static_cast<const QObject*>(m_dialog->windowHandle())) {
+            return true;
+        }
+        for (; o != nullptr; o = o->parent()) {
+            if (o == m_dialog) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    QPointer<QDialog> m_dialog;
+};
 
 bool displayExists() {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
@@ -34,8 +71,6 @@ RuntimeError::RuntimeError(int number, QString description)
 
 QString RuntimeError::standardText(int number) {
     switch (number) {
-        case err::InvalidProcedureCall:
-            return QStringLiteral("Invalid procedure call or argument");
         case err::Overflow:
             return QStringLiteral("Overflow");
         case err::TypeMismatch:
@@ -64,10 +99,28 @@ void defaultErrorHandler(const RuntimeError& e) {
     if (displayExists()) {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Orvane Player"), text,
                         QMessageBox::Ok);
-        box.exec();
+        execAlone(box);
     }
-    // At once: no further event of any window or timer may run.
-    std::_Exit(1);
+    endProgram(1);
+}
+
+void endProgram(int status) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+bool handlersHeld() noexcept {
+    return g_held;
+}
+
+int execAlone(QDialog& dialog) {
+    HoldOutside hold(dialog);
+    QCoreApplication::instance()->installEventFilter(&hold);
+    const bool wasHeld = std::exchange(g_held, true);
+    const int result = dialog.exec();
+    g_held = wasHeld;
+    QCoreApplication::instance()->removeEventFilter(&hold);
+    return result;
 }
 
 ErrorHandler setErrorHandler(ErrorHandler handler) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+class QDialog;
+
 namespace orvane {
 
 // A numbered run-time error, the way the old form engine reported a failing operation: a number
@@ -31,7 +33,6 @@ class RuntimeError : public std::exception {
 
 // Error numbers the program raises.
 namespace err {
-inline constexpr int InvalidProcedureCall = 5;
 inline constexpr int Overflow = 6;
 inline constexpr int TypeMismatch = 13;
 inline constexpr int InternalError = 51;
@@ -47,6 +48,19 @@ QString runtimeErrorMessage(const RuntimeError& e);
 // display exists, and ends the process at once with a non-zero status. Never returns.
 [[noreturn]] void defaultErrorHandler(const RuntimeError& e);
 
+// Ends the process at once with `status`: no further event, timer tick or queued call of any
+// object runs, and the system closes open files. Standard output and error are flushed first.
+[[noreturn]] void endProgram(int status);
+
+// Runs a modal dialog while nothing else of the program runs: the dialog's own loop would
+// otherwise deliver timer ticks, queued calls and socket notifications to everything else. Those
+// meant for objects outside the dialog are dropped (the program ends after the box), and
+// dispatch() runs no handler until the dialog is done. Returns the dialog's result.
+int execAlone(QDialog& dialog);
+
+// True while execAlone() runs.
+bool handlersHeld() noexcept;
+
 // Tests replace the handler so that they can see the error without the process ending. The
 // replacement may return; dispatch() then simply returns too.
 using ErrorHandler = void (*)(const RuntimeError&);
@@ -56,9 +70,12 @@ void reportRuntimeError(const RuntimeError& e);
 
 // Every event, slot and timer handler is entered through here, so that Qt never sees an
 // exception: a run-time error goes to the error handler, and anything else is reported as an
-// internal error the same way.
+// internal error the same way. While an error is being reported, no handler runs.
 template <typename F>
 void dispatch(F&& handler) noexcept {
+    if (handlersHeld()) {
+        return;
+    }
     try {
         std::forward<F>(handler)();
     } catch (const RuntimeError& e) {

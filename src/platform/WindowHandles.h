@@ -11,8 +11,9 @@ namespace orvane {
 
 // Window handles: non-zero 32-bit numbers that name our windows to code written against the old
 // platform (the notification area sends an icon's notifications to a window by handle). A window
-// gets its handle the first time one is asked for and keeps it until it is destroyed; a handle
-// is never given to another window.
+// gets its handle the first time one is asked for and keeps it until it is destroyed; no two
+// live windows share a handle, and a gone window's handle comes round again only after 2^31
+// more windows.
 std::uint32_t hWndOf(QWidget& window);
 
 // The window with that handle, or nullptr once it has been destroyed (or for any other number).

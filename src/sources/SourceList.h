@@ -12,15 +12,28 @@ inline constexpr const char* kSourceListFileName = "orvaneplayer.ini";
 // Lines shorter than this many characters are skipped.
 inline constexpr qsizetype kMinSourceLineLength = 9;
 
+// The longest line the list can hold whole: the list's edit field keeps at most this many UTF-16
+// units, and Play reads the field, so a longer line would play a shortened URL.
+inline constexpr qsizetype kMaxSourceLineLength = 32767;
+
+// A station list is a few kilobytes; a file beyond this is not one (a device, a log, a runaway
+// generator), and reading it would only cost memory and a list too long to pick from.
+inline constexpr qint64 kMaxSourceListBytes = 1024 * 1024;
+
 // Reads the usable lines of the source-list file, in file order and exactly as written. A line
 // ends at CR, CRLF or LF; a UTF-8 byte-order mark at the start is dropped; each line is UTF-8
-// where valid and Windows-1252 otherwise. A missing file raises run-time error 53, one that
-// cannot be read raises 75.
+// where valid and Windows-1252 otherwise. Only a regular file (or a link to one) is read, and it
+// is opened without blocking, so a FIFO cannot stall start-up. Errors: 53 when there is no file
+// (a dangling link included); 75 for a folder, FIFO, device or socket, for a file that cannot be
+// read, and for a file over kMaxSourceListBytes.
 QStringList readSourceLines(const QString& fileName = QString::fromLatin1(kSourceListFileName));
 
 // Splits the bytes of a source-list file into its usable lines (the part of readSourceLines that
-// needs no file).
-QStringList parseSourceLines(QByteArrayView content);
+// needs no file). Besides the short lines, a line is refused when it holds a control character
+// (a NUL, a tab, any C0 or C1 control: a URL must never reach the engine as something other than
+// what the file shows) or is longer than kMaxSourceLineLength. Refused lines are counted in
+// `refused` when it is given.
+QStringList parseSourceLines(QByteArrayView content, qsizetype* refused = nullptr);
 
 struct SourceLine {
     QString name;

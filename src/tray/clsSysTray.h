@@ -51,8 +51,6 @@ class clsSysTray final : public QObject {
     // Whether the icon is in the notification area now: Init added it, and the area is still
     // there (a tray host may have gone since).
     bool InNotificationArea() const;
-    // The record as it stands, for inspection.
-    const NOTIFYICONDATAA& NotifyIconData() const { return mudtNotifyIcon; }
 
   signals:
     void LeftClick();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Starts the real program where it cannot start and checks the error it reports.
+# Starts the real program where it cannot start and checks the error it reports, promptly.
 set -u
 exe="$1"
 dir="$(mktemp -d)"
@@ -26,4 +26,8 @@ expect_error() {
 expect_error "no source file" "Run-time error '53': File not found"
 printf '12345678\r\nshort\r\n\r\n' >"$dir/orvaneplayer.ini"
 expect_error "only short lines" "Run-time error '380': Invalid property value"
+# A FIFO with no writer must not hang start-up: it is refused like any file that is not one.
+rm "$dir/orvaneplayer.ini" && mkfifo "$dir/orvaneplayer.ini"
+expect_error "a FIFO" \
+    "Run-time error '75': Path/File access error (orvaneplayer.ini is not a regular file)"
 exit $fail

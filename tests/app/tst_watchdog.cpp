@@ -3,12 +3,13 @@
 #include <QLabel>
 #include <QTimer>
 #include <QtTest>
+#include <array>
 
 #include "app/frmMain.h"
+#include "engine/MediaNames.h"
 #include "support/ScriptedEngine.h"
 
 using namespace orvane;
-using orvane::test::ScriptedEngine;
 
 namespace {
 
@@ -22,209 +23,175 @@ struct Rig : orvane::test::ScriptedForm {
     }
     void tick() { form.tmrDisplayUpdate_Timer(); }
     // Runs ticks until the engine is told to play again; returns how many ticks that took.
-    int ticksToRestart(int limit = 100) {
-        const int before = engine->plays;
+    int ticksToRestart(int limit = 40) {
+        const qsizetype before = engine->count(QStringLiteral("play"));
         for (int n = 1; n <= limit; ++n) {
             tick();
-            if (engine->plays != before) {
+            if (engine->count(QStringLiteral("play")) != before) {
                 return n;
             }
         }
         return -1;
     }
     QString counter() const { return form.lblCounter->text(); }
+    // The watchdog's state in one line, so a table row's name shows with what differs.
+    QString state(const char* row) const {
+        return QStringLiteral("%1: fail %2, kept %3, %4")
+            .arg(QLatin1String(row))
+            .arg(form.FailCounter)
+            .arg(form.PlayCounter)
+            .arg(counter());
+    }
 };
+
+QStringList positionReads(int n) {
+    return QStringList(n, QStringLiteral("position"));
+}
 
 }  // namespace
 
 class TestWatchdog : public QObject {
     Q_OBJECT
   private slots:
-    void frozenPositionRestartsOnTheFifteenthTick();
-    void zeroFromPlayRestartsEveryEighthTick();
-    void streamThatFallsToZeroRestartsOnItsNinthTick();
-    void movementWithinOneTickClearsTheCount();
-    void restingNeverRestarts();
-    void callsPerTick();
+    void restartTiming();
+    void eachTestUsesItsOwnPositionRead();
+    void callsPerTickInOrder();
     void statusAndMediaLabels();
-    void elapsedTimeText_data();
-    void elapsedTimeText();
-    void counterLabelRules();
+    void counterLabel();
     void playAndStop();
     void volumeButtons();
+    void mediaNamesAreOneLine();
 };
 
-void TestWatchdog::frozenPositionRestartsOnTheFifteenthTick() {
-    Rig r;
-    r.form.cmdPlay_Click();
-    r.engine->position = 42.5;
-    r.tick();  // 0 -> 42.5 is movement
-    QCOMPARE(r.form.FailCounter, 0.0);
-    for (int i = 1; i <= 14; ++i) {
-        r.tick();
-        QCOMPARE(r.form.FailCounter, double(i));
-    }
-    QCOMPARE(r.engine->plays, 1);  // Play's own call only: 14 does not restart
-    r.tick();
-    QCOMPARE(r.engine->plays, 2);
-    QCOMPARE(r.form.FailCounter, 0.0);
-    QCOMPARE(r.form.PlayCounter, 42.5);
-    // The position is still 42 s, so the time text replaces "RESTARTING" in the same tick.
-    QCOMPARE(r.counter(), QStringLiteral("00:42"));
-    QCOMPARE(r.ticksToRestart(), 15);
-}
-
-void TestWatchdog::zeroFromPlayRestartsEveryEighthTick() {
-    Rig r;
-    r.form.cmdPlay_Click();
-    QCOMPARE(r.counter(), QStringLiteral("PLAY"));
-    for (int i = 1; i <= 7; ++i) {
-        r.tick();
-        QCOMPARE(r.form.FailCounter, 2.0 * i);
-        QCOMPARE(r.counter(), QStringLiteral("PLAY"));
-    }
-    r.tick();
-    QCOMPARE(r.engine->plays, 2);
-    QCOMPARE(r.form.FailCounter, 0.0);
-    QCOMPARE(r.counter(), QStringLiteral("RESTARTING"));
-    // The engine's URL is not rewritten: it plays again what it has.
-    QCOMPARE(r.engine->url, QStringLiteral("http://127.0.0.1:1/test.mp3"));
-    QCOMPARE(r.ticksToRestart(), 8);
-    QCOMPARE(r.ticksToRestart(), 8);
-}
-
-void TestWatchdog::streamThatFallsToZeroRestartsOnItsNinthTick() {
-    Rig r;
-    r.form.cmdPlay_Click();
-    for (double p : {1.0, 2.0, 3.0}) {
-        r.engine->position = p;
-        r.tick();
-    }
-    QCOMPARE(r.form.FailCounter, 0.0);
-    r.engine->position = 0;
-    QCOMPARE(r.ticksToRestart(), 9);
-}
-
-void TestWatchdog::movementWithinOneTickClearsTheCount() {
-    Rig r;
-    r.form.cmdPlay_Click();
-    r.engine->position = 10;
-    r.tick();
-    // p1 still equals the kept 10 (stall: +1), p2 is not 0, p3 has moved on (clear).
-    r.engine->positions = {10, 10.5, 11, 11, 11};
-    double countAtThirdRead = -1;
-    r.engine->resetCounts();
-    r.engine->onPositionRead = [&](int n) {
-        if (n == 3) {
-            countAtThirdRead = r.form.FailCounter;
+void TestWatchdog::restartTiming() {
+    struct Row {
+        const char* name;
+        QList<double> moving;  // positions of the ticks before the stall
+        double stuck;
+        int first;  // ticks from the stall to the first restart
+        int next;   // and from there to the next one
+        const char* counter;
+    };
+    const Row rows[] = {{"frozen at 42.5", {42.5}, 42.5, 15, 15, "00:42"},
+                        {"0 from Play on", {}, 0, 8, 8, "RESTARTING"},
+                        {"falls to 0", {1, 2, 3}, 0, 9, 8, "RESTARTING"}};
+    for (const Row& row : rows) {
+        Rig r;
+        r.form.cmdPlay_Click();
+        for (const double p : row.moving) {
+            r.engine->position = p;
+            r.tick();
         }
-    };
-    r.tick();
-    QCOMPARE(countAtThirdRead, 1.0);
-    QCOMPARE(r.form.FailCounter, 0.0);
-    QCOMPARE(r.form.PlayCounter, 11.0);  // the fourth read is kept, not the first
-}
-
-void TestWatchdog::restingNeverRestarts() {
-    Rig r;
-    r.form.cmdPlay_Click();
-    r.engine->position = 5;
-    r.tick();
-    r.tick();
-    r.form.cmdStop_Click();
-    QCOMPARE(r.form.FailCounter, 0.0);
-    for (double p : {5.0, 0.0}) {  // an engine frozen mid-stream, then one back at 0
-        r.engine->position = p;
-        QCOMPARE(r.ticksToRestart(40), -1);
-        QCOMPARE(r.form.FailCounter, 0.0);
-        QCOMPARE(r.form.PlayCounter, p);  // the kept position still follows the engine
+        r.engine->position = row.stuck;
+        r.engine->calls.clear();
+        const int first = r.ticksToRestart();
+        // "RESTARTING" stays only while the whole seconds are 0; the engine's URL is not written.
+        QCOMPARE(r.state(row.name) + QStringLiteral(" after %1").arg(first),
+                 QStringLiteral("%1: fail 0, kept %2, %3 after %4")
+                     .arg(QLatin1String(row.name))
+                     .arg(row.stuck)
+                     .arg(QLatin1String(row.counter))
+                     .arg(row.first));
+        QVERIFY(r.engine->calls.filter(QStringLiteral("url=")).isEmpty());
+        QCOMPARE(r.ticksToRestart(), row.next);
     }
-    QCOMPARE(r.counter(), QStringLiteral("STOP"));
 }
 
-void TestWatchdog::callsPerTick() {
+// The engine may move between the tick's five position reads: the stall test uses the first,
+// the zero test the second, the movement test the third, the kept position is the fourth and the
+// time text comes from the fifth.
+void TestWatchdog::eachTestUsesItsOwnPositionRead() {
+    struct Row {
+        const char* name;
+        std::int16_t flag;
+        double kept, failBefore;
+        std::array<double, 5> reads;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"zero test 2nd", 1, 5, 3, {5, 0, 5, 5, 5}, "fail 5, kept 5, 00:05"},
+        {"not 1st", 1, 0, 3, {0, 7, 0, 0, 0}, "fail 4, kept 0, PLAY"},
+        {"movement 3rd", 1, 10, 3, {10, 10, 11, 11, 11}, "fail 0, kept 11, 00:11"},
+        {"stall 1st", 1, 10, 3, {11, 10, 10, 10, 10}, "fail 3, kept 10, 00:10"},
+        {"kept 4th, time 5th", 1, 10, 0, {10.5, 10.5, 10.5, 12, 65}, "fail 0, kept 12, 01:05"},
+        {"restart keeps 4th", 1, 20, 14, {20, 20, 20, 20, 0}, "fail 0, kept 20, RESTARTING"},
+        {"resting", 0, 5, 3, {5, 0, 9, 5, 0.5}, "fail 3, kept 5, STOP"},
+    };
+    for (const Row& row : rows) {
+        Rig r;
+        r.form.cmdPlay_Click();
+        r.form.PlayFlag = row.flag;
+        r.form.PlayCounter = row.kept;
+        r.form.FailCounter = row.failBefore;
+        r.engine->positions.assign(row.reads.begin(), row.reads.end());
+        r.tick();
+        QVERIFY(r.engine->positions.empty());
+        QCOMPARE(r.state(row.name),
+                 QLatin1String(row.name) + QStringLiteral(": ") + QLatin1String(row.expected));
+    }
+}
+
+void TestWatchdog::callsPerTickInOrder() {
     Rig r;
     r.form.cmdPlay_Click();
-    const auto expectCalls = [&r](int media, int plays) {
-        r.engine->resetCounts();
-        r.tick();
-        QCOMPARE(r.engine->statusReads, 1);
-        QCOMPARE(r.engine->mediaReads, media);
-        QCOMPARE(r.engine->positionReads, 5);
-        QCOMPARE(r.engine->plays, plays);
-    };
-    expectCalls(2, 0);
+    r.engine->calls.clear();
+    r.tick();
+    // One status read; the URL before the name; five position reads.
+    QCOMPARE(r.engine->calls, QStringList({"status", "sourceURL", "name"}) + positionReads(5));
     r.engine->statusText = QStringLiteral("Stopped");
-    expectCalls(0, 0);
-    r.form.FailCounter = 14;  // the next zero tick adds 2 and restarts
-    expectCalls(0, 1);
+    r.engine->calls.clear();
+    r.tick();
+    QCOMPARE(r.engine->calls, QStringList({"status"}) + positionReads(5));
+    // A restart calls play between the fourth read and the fifth.
+    r.form.FailCounter = 14;
+    r.engine->calls.clear();
+    r.tick();
+    QCOMPARE(r.engine->calls,
+             QStringList({"status"}) + positionReads(4) + QStringList({"play", "position"}));
 }
 
 void TestWatchdog::statusAndMediaLabels() {
     Rig r;
     // Idle texts clear all three labels and read no media, whatever PlayFlag says.
-    for (const QString& idle : {QStringLiteral("Stopped"), QString(), QStringLiteral("Ready")}) {
+    for (const QString& idle : {QStringLiteral("Stopped"), QString()}) {
         for (std::int16_t flag : {0, 1}) {
             r.form.PlayFlag = flag;
             r.engine->statusText = idle;
             r.form.lblSource->setText(QStringLiteral("x"));
-            r.engine->resetCounts();
+            r.engine->calls.clear();
             r.tick();
-            QCOMPARE(r.form.lblSource->text(), QString());
-            QCOMPARE(r.form.lblURL->text(), QString());
-            QCOMPARE(r.form.lblNowPlaying->text(), QString());
-            QCOMPARE(r.engine->mediaReads, 0);
+            QCOMPARE(
+                r.form.lblSource->text() + r.form.lblURL->text() + r.form.lblNowPlaying->text(),
+                QString());
+            QCOMPARE(r.engine->count(QStringLiteral("name")), 0);
         }
     }
-    // Anything else is shown as read, near-misses included.
+    // Anything else is shown as read, near-misses and the engine's own retries included.
     r.engine->name = QStringLiteral("<b>Artist</b> - Song & Co");
-    for (const QString& text : {QStringLiteral("stopped"), QStringLiteral("Ready "),
-                                QStringLiteral("Buffering 35%"), QStringLiteral("Error: x")}) {
+    for (const QString& text :
+         {QStringLiteral("stopped"), QStringLiteral("Stopped "), QStringLiteral("Reconnecting"),
+          QStringLiteral("Buffering 35%"), QStringLiteral("Error: x")}) {
         r.engine->statusText = text;
         r.tick();
-        QCOMPARE(r.form.lblSource->text(), text);
-        QCOMPARE(r.form.lblURL->text(), r.engine->sourceURL);
-        QCOMPARE(r.form.lblNowPlaying->text(), r.engine->name);
+        QCOMPARE(QStringList({r.form.lblSource->text(), r.form.lblURL->text(),
+                              r.form.lblNowPlaying->text()}),
+                 QStringList({text, r.engine->sourceURL, r.engine->name}));
     }
     QCOMPARE(r.form.lblNowPlaying->textFormat(), Qt::PlainText);
 }
 
-void TestWatchdog::elapsedTimeText_data() {
-    QTest::addColumn<double>("position");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("3725.9") << 3725.9 << "1:02:05";
-    QTest::newRow("65") << 65.0 << "01:05";
-    QTest::newRow("59.99") << 59.99 << "00:59";
-    QTest::newRow("1.0") << 1.0 << "00:01";
-    QTest::newRow("3600") << 3600.0 << "1:00:00";
-    QTest::newRow("36000") << 36000.0 << "10:00:00";
-    QTest::newRow("360000") << 360000.0 << "100:00:00";
-    QTest::newRow("3599.5") << 3599.5 << "59:59";
-}
-
-void TestWatchdog::elapsedTimeText() {
-    QFETCH(double, position);
-    QFETCH(QString, text);
+void TestWatchdog::counterLabel() {
     Rig r;
-    r.engine->position = position;
-    r.tick();
-    QCOMPARE(r.counter(), text);
-}
-
-void TestWatchdog::counterLabelRules() {
-    Rig r;
-    for (double p : {0.0, 0.5}) {
+    // Resting: the time from one second on (an engine not yet back at 0), "STOP" below it.
+    const std::pair<double, const char*> resting[] = {
+        {3725.9, "1:02:05"}, {65, "01:05"},     {59.99, "00:59"},    {1.0, "00:01"},
+        {3599.5, "59:59"},   {3600, "1:00:00"}, {36000, "10:00:00"}, {360000, "100:00:00"},
+        {0.5, "STOP"},       {12, "00:12"},     {0.999, "STOP"}};
+    for (const auto& [p, text] : resting) {
         r.engine->position = p;
         r.tick();
-        QCOMPARE(r.counter(), QStringLiteral("STOP"));
+        QCOMPARE(r.counter(), QLatin1String(text));
     }
-    // Resting with an engine that still reports 12 s: the time shows until it falls below 1 s.
-    r.engine->position = 12;
-    r.tick();
-    QCOMPARE(r.counter(), QStringLiteral("00:12"));
-    r.engine->position = 0.999;
-    r.tick();
-    QCOMPARE(r.counter(), QStringLiteral("STOP"));
     // Watching below one second: the caption stays as it was.
     r.form.cmdPlay_Click();
     r.engine->position = 0.5;
@@ -234,56 +201,83 @@ void TestWatchdog::counterLabelRules() {
 
 void TestWatchdog::playAndStop() {
     Rig r;
-    // An entry without a comma: all name, empty URL, and playback is wanted all the same.
-    r.form.comboSourceList->setEditText(QStringLiteral("No comma here"));
-    r.form.cmdPlay_Click();
-    QCOMPARE(r.form.lblNowPlaying->text(), QStringLiteral("No comma here"));
-    QCOMPARE(r.engine->url, QString());
-    QCOMPARE(r.form.PlayFlag, 1);
-    QCOMPARE(r.engine->plays, 1);
-
-    // Play while playing: the new URL replaces the old and the counters start again.
+    // By the time play is called, "PLAY" and the name are showing and the URL is written.
+    QStringList seenAtPlay;
+    r.engine->onPlay = [&] {
+        seenAtPlay = {r.counter(), r.form.lblNowPlaying->text(), r.engine->url};
+    };
     r.engine->position = 30;
     r.tick();
-    r.tick();
-    QCOMPARE(r.form.FailCounter, 1.0);
+    r.form.FailCounter = 5;
     r.form.comboSourceList->setEditText(QStringLiteral("Other, http://127.0.0.1:2/x,y"));
+    r.engine->calls.clear();
     r.form.cmdPlay_Click();
-    QCOMPARE(r.engine->url, QStringLiteral(" http://127.0.0.1:2/xy"));
-    QCOMPARE(r.form.lblNowPlaying->text(), QStringLiteral("Other"));
-    QCOMPARE(r.form.FailCounter, 0.0);
-    QCOMPARE(r.form.PlayCounter, 0.0);
-    QCOMPARE(r.engine->plays, 2);
+    QCOMPARE(r.engine->calls, QStringList({"url= http://127.0.0.1:2/xy", "play"}));
+    QCOMPARE(seenAtPlay, QStringList({"PLAY", "Other", " http://127.0.0.1:2/xy"}));
+    QCOMPARE(r.state("play"), QStringLiteral("play: fail 0, kept 0, PLAY"));
+    QCOMPARE(r.form.PlayFlag, 1);
+    // An entry without a comma: all name, an empty URL, and playback is wanted all the same.
+    r.form.comboSourceList->setEditText(QStringLiteral("No comma here"));
+    r.form.cmdPlay_Click();
+    QCOMPARE(seenAtPlay, QStringList({"PLAY", "No comma here", ""}));
 
-    r.form.cmdStop_Click();
-    QCOMPARE(r.counter(), QStringLiteral("STOP"));
-    QCOMPARE(r.engine->stops, 1);
-    QCOMPARE(r.form.PlayFlag, 0);
-    QCOMPARE(r.form.FailCounter, 0.0);
-    // Stop while nothing plays still tells the engine; PlayCounter keeps its value.
+    // Stop, also while nothing plays: "STOP", the engine is told, PlayCounter keeps its value.
     r.form.PlayCounter = 7;
+    r.form.FailCounter = 3;
+    r.engine->calls.clear();
     r.form.cmdStop_Click();
-    QCOMPARE(r.engine->stops, 2);
-    QCOMPARE(r.form.PlayCounter, 7.0);
+    r.form.cmdStop_Click();
+    QCOMPARE(r.engine->calls, QStringList({"stop", "stop"}));
+    QCOMPARE(r.state("stop"), QStringLiteral("stop: fail 0, kept 7, STOP"));
+    QCOMPARE(r.form.PlayFlag, 0);
 }
 
 void TestWatchdog::volumeButtons() {
-    Rig r;
-    const auto press = [&r](void (frmMain::*handler)(), int from) {
-        r.engine->vol = from;
-        (r.form.*handler)();
-        return r.form.lblVolume->text();
+    using Handler = void (frmMain::*)();
+    const Handler up = &frmMain::cmdVolUp_Click, upSmall = &frmMain::cmdVolUpSmall_Click,
+                  down = &frmMain::cmdVolDown_Click, downSmall = &frmMain::cmdVolDownSmall_Click;
+    struct Row {
+        Handler button;
+        int from;
+        bool evenOnly;  // the engine keeps only even volumes
+        int written;
+        const char* label;
     };
-    QCOMPARE(press(&frmMain::cmdVolUp_Click, 98), QStringLiteral("100%"));
-    QCOMPARE(press(&frmMain::cmdVolUp_Click, 25), QStringLiteral("30%"));
-    QCOMPARE(press(&frmMain::cmdVolUpSmall_Click, 100), QStringLiteral("100%"));
-    QCOMPARE(press(&frmMain::cmdVolUpSmall_Click, 41), QStringLiteral("42%"));
-    QCOMPARE(press(&frmMain::cmdVolDown_Click, 3), QStringLiteral("0%"));
-    QCOMPARE(press(&frmMain::cmdVolDown_Click, 50), QStringLiteral("45%"));
-    QCOMPARE(press(&frmMain::cmdVolDownSmall_Click, 0), QStringLiteral("0%"));
-    QCOMPARE(press(&frmMain::cmdVolDownSmall_Click, 1), QStringLiteral("0%"));
-    // The label shows what the engine reports back, not what was written.
-    QCOMPARE(r.engine->vol, 0);
+    const Row rows[] = {{up, 25, false, 30, "30%"},
+                        {up, 98, false, 100, "100%"},
+                        {upSmall, 100, false, 100, "100%"},
+                        {down, 50, false, 45, "45%"},
+                        {down, 3, false, 0, "0%"},
+                        {downSmall, 0, false, 0, "0%"},
+                        // Up buttons bound only the top, down buttons only the bottom.
+                        {up, -10, false, -5, "-5%"},
+                        {down, 150, false, 145, "145%"},
+                        // The label shows what the engine reports back, not what was written.
+                        {upSmall, 40, true, 41, "40%"}};
+    for (const Row& row : rows) {
+        Rig r;
+        r.engine->vol = row.from;
+        if (row.evenOnly) {
+            r.engine->adjustVolume = [](int v) { return v - v % 2; };
+        }
+        (r.form.*row.button)();
+        QCOMPARE(r.engine->calls + QStringList(r.form.lblVolume->text()),
+                 QStringList({"volume", QStringLiteral("volume=%1").arg(row.written), "volume",
+                              QLatin1String(row.label)}));
+    }
+}
+
+void TestWatchdog::mediaNamesAreOneLine() {
+    const QString url = QStringLiteral("http://127.0.0.1/live/jazz.mp3");
+    // Control characters from a station's metadata become spaces; a title of nothing but them
+    // counts as none.
+    QCOMPARE(displayName(QStringLiteral("Artist\r\n- Song\tOne\x01"), QString(), url),
+             QStringLiteral("Artist  - Song One"));
+    QCOMPARE(displayName(QStringLiteral("\r\n"), QStringLiteral("Sta\ntion\u2028"), url),
+             QStringLiteral("Sta tion"));
+    QCOMPARE(displayName(QString(), QString(), QStringLiteral("\u0085Listed"), url),
+             QStringLiteral("Listed"));
+    QCOMPARE(displayName(QString(), QString(), url), QStringLiteral("jazz"));
 }
 
 QTEST_MAIN(TestWatchdog)

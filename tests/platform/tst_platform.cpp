@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <QDialog>
 #include <QtTest>
 
 #include "platform/CodePage.h"
@@ -18,6 +19,7 @@ class TestPlatform : public QObject {
   private slots:
     void codePage();
     void dispatchHandsErrorsToTheHandler();
+    void errorBoxHoldsEverythingElse();
 };
 
 void TestPlatform::codePage() {
@@ -50,5 +52,34 @@ void TestPlatform::dispatchHandsErrorsToTheHandler() {
     setErrorHandler(previous);
 }
 
-QTEST_GUILESS_MAIN(TestPlatform)
+// While the error box is up, its own loop must deliver nothing to the rest of the program: no
+// timer tick, no queued call, and no handler entered through dispatch().
+void TestPlatform::errorBoxHoldsEverythingElse() {
+    QObject outside;
+    int ran = 0;
+    QTimer ticker;
+    ticker.setInterval(1);
+    connect(&ticker, &QTimer::timeout, &outside, [&ran] { ++ran; });
+    ticker.start();
+    QDialog box;
+    int boxTicks = 0;
+    QTimer boxTimer(&box);  // the box's own timers still run: this one closes it
+    boxTimer.setInterval(1);
+    connect(&boxTimer, &QTimer::timeout, &box, [&] {
+        dispatch([&ran] { ++ran; });
+        if (++boxTicks == 20) {
+            box.accept();
+        }
+    });
+    QMetaObject::invokeMethod(
+        &outside, [&ran] { ++ran; }, Qt::QueuedConnection);
+    boxTimer.start();
+    QCOMPARE(execAlone(box), int(QDialog::Accepted));
+    QCOMPARE(ran, 0);
+    QVERIFY(!handlersHeld());
+    // Afterwards everything runs again.
+    QTRY_VERIFY(ran > 0);
+}
+
+QTEST_MAIN(TestPlatform)
 #include "tst_platform.moc"

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <deque>
 #include <functional>
 
@@ -10,9 +11,11 @@
 
 namespace orvane::test {
 
-// An engine that answers from a script and counts every call, so window logic can be tested
-// without GStreamer or a network. Positions come from a queue, one value per read; when the
-// queue is empty every read returns `position`.
+// An engine that answers from a script and logs every call in order ("status", "sourceURL",
+// "name", "position", "play", "stop", "url=...", "volume", "volume=N"), so window logic can be
+// tested without GStreamer or a network. Positions come from a queue, one value per read; when
+// the queue is empty every read returns `position`. Like a real engine it need not keep a volume
+// exactly as written: `adjustVolume` decides what it keeps.
 class ScriptedEngine final : public MediaBackend {
   public:
     QString url;
@@ -22,46 +25,63 @@ class ScriptedEngine final : public MediaBackend {
     double position = 0;
     mutable std::deque<double> positions;
     int vol = 50;
+    std::function<int(int)> adjustVolume = [](int v) { return v; };
+    // Runs inside play(), before it is logged: the window as the engine sees it then.
+    std::function<void()> onPlay;
+    // Runs after each call is logged.
+    std::function<void(const QString&)> onCall;
 
-    mutable int statusReads = 0;
-    mutable int mediaReads = 0;
-    mutable int positionReads = 0;
-    int plays = 0;
-    int stops = 0;
-    // Called on each position read, before it answers, with the read's 1-based number.
-    std::function<void(int)> onPositionRead;
+    mutable QStringList calls;
+    qsizetype count(const QString& call) const { return calls.count(call); }
 
-    void resetCounts() { statusReads = mediaReads = positionReads = plays = stops = 0; }
-
-    void setURL(const QString& u) override { url = u; }
-    QString URL() const override { return url; }
-    void play() override { ++plays; }
-    void stop() override { ++stops; }
-    double currentPosition() const override {
-        ++positionReads;
-        if (onPositionRead) {
-            onPositionRead(positionReads);
-        }
-        if (!positions.empty()) {
-            const double p = positions.front();
-            positions.pop_front();
-            return p;
-        }
-        return position;
+    void setURL(const QString& u) override {
+        url = u;
+        log(QStringLiteral("url=") + u);
     }
-    int volume() const override { return vol; }
-    void setVolume(int v) override { vol = v; }
+    QString URL() const override { return url; }
+    void play() override {
+        if (onPlay) {
+            onPlay();
+        }
+        log(QStringLiteral("play"));
+    }
+    void stop() override { log(QStringLiteral("stop")); }
+    double currentPosition() const override {
+        log(QStringLiteral("position"));
+        if (positions.empty()) {
+            return position;
+        }
+        const double p = positions.front();
+        positions.pop_front();
+        return p;
+    }
+    int volume() const override {
+        log(QStringLiteral("volume"));
+        return vol;
+    }
+    void setVolume(int v) override {
+        vol = adjustVolume(v);
+        log(QStringLiteral("volume=%1").arg(v));
+    }
     QString status() const override {
-        ++statusReads;
+        log(QStringLiteral("status"));
         return statusText;
     }
     QString mediaName() const override {
-        ++mediaReads;
+        log(QStringLiteral("name"));
         return name;
     }
     QString mediaSourceURL() const override {
-        ++mediaReads;
+        log(QStringLiteral("sourceURL"));
         return sourceURL;
+    }
+
+  private:
+    void log(const QString& call) const {
+        calls.append(call);
+        if (onCall) {
+            onCall(call);
+        }
     }
 };
 

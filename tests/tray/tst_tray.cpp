@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
+#include <cstdio>
 #include <cstring>
 
 #include "app/frmMain.h"
@@ -20,6 +22,8 @@
 using namespace orvane;
 
 namespace {
+
+constexpr int kChildTimeoutMs = 20000;
 
 // Stands in for the notification area while it lives: keeps each call's message, the 488 bytes
 // of its record and, for NIF_ICON, a copy of the icon taken at once (as the real shell does, since
@@ -133,17 +137,16 @@ class TestTray : public QObject {
     Q_OBJECT
   private slots:
     void initAndRelease();
-    void textFields_data();
     void textFields();
     void balloonThenTooltip();
-    void balloonTimeout_data();
     void balloonTimeout();
     void mouseMoveTable();
     void gdiSelection();
     void drawIcon_data();
     void drawIcon();
     void makeMaskRestoresTheBackground();
-    void loadAddsTheIconAndUnloadRemovesIt();
+    void loadAddsTheIcon();
+    void unloadEndsTheProgramAtOnce();
     void minimiseAndRestore_data();
     void minimiseAndRestore();
     void xRoundsHalfToEven();
@@ -201,32 +204,31 @@ void TestTray::initAndRelease() {
     QCOMPARE(f->last().bytes, lastRecord);
 }
 
-void TestTray::textFields_data() {
-    QTest::addColumn<int>("which");  // 0 szTip, 1 szInfo, 2 szInfoTitle
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("tip 127") << 0 << QString(127, 'a') << field(QByteArray(127, 'a'), 128);
-    QTest::newRow("tip 128") << 0 << QString(128, 'b') << QByteArray(128, 'b');
-    // One byte per UTF-16 unit, '?' for what Windows-1252 lacks (both halves of an emoji).
-    QTest::newRow("tip code page") << 0 << QStringLiteral("€é Ж🎵") << field("\x80\xe9 ???", 128);
-    QTest::newRow("info 300") << 1 << QString(300, 'm') << QByteArray(256, 'm');
-    QTest::newRow("title 64") << 2 << QString(64, 't') << QByteArray(64, 't');
-}
-
 void TestTray::textFields() {
-    QFETCH(int, which);
-    QFETCH(QString, text);
-    QFETCH(QByteArray, bytes);
-    Fixture f;
-    if (which == 0) {
-        f.tray.TooltipText(text);
-        QCOMPARE(f.tray.TooltipText(), text);
-    } else {
-        f.tray.ShowBalloonTip(which == 1 ? text : QStringLiteral("m"), 0,
-                              which == 2 ? text : QString());
+    // The text, one NUL, spaces; cut at the width with no NUL. One byte per UTF-16 unit, '?' for
+    // what Windows-1252 lacks (both halves of an emoji).
+    struct Row {
+        int which;  // 0 szTip (offset 24), 1 szInfo (160), 2 szInfoTitle (420)
+        QString text;
+        QByteArray bytes;
+    };
+    const Row rows[] = {{0, QString(127, 'a'), field(QByteArray(127, 'a'), 128)},
+                        {0, QString(128, 'b'), QByteArray(128, 'b')},
+                        {0, QStringLiteral("€é Ж🎵"), field("\x80\xe9 ???", 128)},
+                        {1, QString(300, 'm'), QByteArray(256, 'm')},
+                        {2, QString(64, 't'), QByteArray(64, 't')}};
+    for (const Row& row : rows) {
+        Fixture f;
+        if (row.which == 0) {
+            f.tray.TooltipText(row.text);
+            QCOMPARE(f.tray.TooltipText(), row.text);
+        } else {
+            f.tray.ShowBalloonTip(row.which == 1 ? row.text : QStringLiteral("m"), 0,
+                                  row.which == 2 ? row.text : QString());
+        }
+        const int offset[] = {24, 160, 420};
+        QCOMPARE(f.last().bytes.mid(offset[row.which], row.bytes.size()), row.bytes);
     }
-    const int offset[] = {24, 160, 420};
-    QCOMPARE(f.last().bytes.mid(offset[which], bytes.size()), bytes);
 }
 
 void TestTray::balloonThenTooltip() {
@@ -245,36 +247,35 @@ void TestTray::balloonThenTooltip() {
     QCOMPARE(f.last().u32(484), NIIF_WARNING);
 }
 
-void TestTray::balloonTimeout_data() {
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<std::uint32_t>("timeout");
-    QTest::addColumn<int>("error");
-    QTest::newRow("half to even, down") << QVariant(2500.5) << 2500u << 0;
-    QTest::newRow("half to even, up") << QVariant(2501.5) << 2502u << 0;
-    QTest::newRow("text") << QVariant(QStringLiteral(" 12.5 ")) << 12u << 0;
-    QTest::newRow("True") << QVariant(true) << 0xFFFFFFFFu << 0;
-    QTest::newRow("words") << QVariant(QStringLiteral("soon")) << 0u << err::TypeMismatch;
-    QTest::newRow("rounds past the top") << QVariant(2147483647.5) << 0u << err::Overflow;
-}
-
 void TestTray::balloonTimeout() {
-    QFETCH(QVariant, value);
-    QFETCH(std::uint32_t, timeout);
-    QFETCH(int, error);
-    Fixture f;
-    int raised = 0;
-    try {
-        f.tray.ShowBalloonTip(QStringLiteral("Message"), 0, QStringLiteral("Title"), value);
-    } catch (const RuntimeError& e) {
-        raised = e.number();
-    }
-    QCOMPARE(raised, error);
-    if (error != 0) {
-        // Nothing sent, though the texts are already in the record.
-        QCOMPARE(f.shell.calls.size(), std::size_t(3));
-        QCOMPARE(QByteArray(f.tray.NotifyIconData().szInfo, 8), field("Message", 8));
-    } else {
-        QCOMPARE(f.last().u32(416), timeout);
+    struct Row {
+        QVariant value;
+        std::uint32_t timeout;
+        int error;
+    };
+    const Row rows[] = {{2500.5, 2500u, 0},  // halves to even
+                        {2501.5, 2502u, 0},
+                        {QStringLiteral(" 12.5 "), 12u, 0},
+                        {true, 0xFFFFFFFFu, 0},
+                        {QStringLiteral("soon"), 0u, err::TypeMismatch},
+                        {2147483647.5, 0u, err::Overflow}};
+    for (const Row& row : rows) {
+        Fixture f;
+        int raised = 0;
+        try {
+            f.tray.ShowBalloonTip(QStringLiteral("Message"), 0, QStringLiteral("Title"), row.value);
+        } catch (const RuntimeError& e) {
+            raised = e.number();
+        }
+        QCOMPARE(raised, row.error);
+        if (row.error != 0) {
+            // Nothing sent, though the texts are in the record already: the next call has them.
+            QCOMPARE(f.shell.calls.size(), std::size_t(3));
+            f.tray.TooltipText(QStringLiteral("t"));
+            QCOMPARE(f.last().bytes.mid(160, 8), field("Message", 8));
+        } else {
+            QCOMPARE(f.last().u32(416), row.timeout);
+        }
     }
 }
 
@@ -308,12 +309,20 @@ void TestTray::gdiSelection() {
     const QList<int> start = liveObjects();
     const HDC a = CreateCompatibleDC(0);
     const HDC b = CreateCompatibleDC(a);
-    const HBITMAP mono = CreateBitmap(20, 3, 0, 0, nullptr);  // monochrome, every bit 0
+    // Monochrome rows are padded to 16 bits: 40 pixels take 6 bytes (32-bit padding would take 8).
+    const uchar bits[] = {0, 0, 0, 0, 0x01, 0xFF, 0x80, 0, 0, 0, 0x01, 0xFF};
+    const HBITMAP mono = CreateBitmap(40, 2, 1, 1, bits);
     BITMAP bm{};
     QCOMPARE(GetObjectA(mono, int(sizeof bm), &bm), 24);
     QCOMPARE(QList<int>({bm.bmWidth, bm.bmHeight, bm.bmWidthBytes, bm.bmBitsPixel}),
-             QList<int>({20, 3, 4, 1}));
-    QCOMPARE(imageOfBitmap(mono).pixelIndex(19, 2), 0);
+             QList<int>({40, 2, 6, 1}));
+    const QImage rows = imageOfBitmap(mono);
+    QCOMPARE(QList<int>({rows.pixelIndex(38, 0), rows.pixelIndex(39, 0), rows.pixelIndex(0, 1),
+                         rows.pixelIndex(1, 1), rows.pixelIndex(39, 1)}),
+             QList<int>({0, 1, 1, 0, 1}));
+    const HBITMAP eight = CreateBitmap(8, 1, 0, 0, nullptr);  // planes and depth 0: monochrome
+    QCOMPARE(GetObjectA(eight, int(sizeof bm), &bm) * bm.bmWidthBytes * bm.bmBitsPixel, 48);
+    DeleteObject(eight);
     // A context starts with a 1 x 1 monochrome bitmap, which can be selected back; a bitmap
     // goes into one context at a time and cannot be deleted while it is in one.
     const HGDIOBJ stock = SelectObject(a, mono);
@@ -364,7 +373,8 @@ void TestTray::drawIcon() {
     if (size.isEmpty() || other) {
         // The tray keeps its icon: nothing sent, no handle in the record, the picture untouched.
         QVERIFY(f.shell.calls.empty());
-        QCOMPARE(f.tray.NotifyIconData().hIcon, 0u);
+        f.tray.TooltipText(QStringLiteral("t"));
+        QCOMPARE(f.last().u32(20), 0u);
         QCOMPARE(imageOfBitmap(box.Picture().Handle()), before);
         if (other) {
             SelectObject(other, old);
@@ -377,8 +387,7 @@ void TestTray::drawIcon() {
     QCOMPARE(f.shell.calls.size(), std::size_t(1));
     QCOMPARE(f.shell.calls[0].flags(), NIF_ICON);
     // The icon the record names has been destroyed; the shell kept its copy.
-    QCOMPARE(f.tray.NotifyIconData().hIcon, f.shell.calls[0].u32(20));
-    QVERIFY(imageOfIcon(f.tray.NotifyIconData().hIcon).isNull());
+    QVERIFY(imageOfIcon(f.shell.calls[0].u32(20)).isNull());
     const QImage icon = f.shell.calls[0].icon;
     const QImage picture = imageOfBitmap(box.Picture().Handle());
     QCOMPARE(icon.size(), size);
@@ -402,34 +411,52 @@ void TestTray::makeMaskRestoresTheBackground() {
     SetBkColor(dc, RGB(1, 2, 3));
     const QList<int> start = liveObjects();
     const HBITMAP mask = trayicon::MakeMask(dc, RGB(0, 0, 255));
-    QCOMPARE(GetBkColor(dc), RGB(1, 2, 3));
+    QCOMPARE(SetBkColor(dc, RGB(1, 2, 3)), RGB(1, 2, 3));
     const QImage m = imageOfBitmap(mask);
     QCOMPARE(m.size(), QSize(32, 32));
     QCOMPARE(QList<int>({m.pixelIndex(0, 0), m.pixelIndex(1, 0), m.pixelIndex(31, 31)}),
              QList<int>({0, 1, 0}));
     DeleteObject(mask);
-    QCOMPARE(trayicon::MakeMask(0x7FFFFFF0, 0), 0u);  // not a context: nothing made, nothing left
+    // Failures leave nothing behind: a context that is none, and no context at all (a memory
+    // context and its bitmap are made, then the transfer from nothing fails).
+    QCOMPARE(trayicon::MakeMask(0x7FFFFFF0, 0), 0u);
+    QCOMPARE(trayicon::MakeMask(0, RGB(0, 0, 255)), 0u);
     QCOMPARE(liveObjects(), start);
     SelectObject(dc, old);
     DeleteDC(dc);
     DeleteObject(colour);
 }
 
-void TestTray::loadAddsTheIconAndUnloadRemovesIt() {
+void TestTray::loadAddsTheIcon() {
     RecordingShell shell;
     LoadedForm f;
     QCOMPARE(shell.calls.size(), std::size_t(3));
     QCOMPARE(shell.calls[0].u32(4), hWndOf(f.form));
     QCOMPARE(shell.calls[1].icon.size(), QSize(16, 16));
     QCOMPARE(shell.calls[2].bytes.mid(24, 14), QByteArray("Orvane Player\0", 14));
-    std::int16_t cancel = 0;
-    f.form.Form_Unload(cancel);
-    QCOMPARE(cancel, std::int16_t(0));
-    QVERIFY(!f.form.SysTray);
-    QCOMPARE(shell.calls.size(), std::size_t(4));
-    QCOMPARE(shell.calls[3].message, NIM_DELETE);
-    // Moves after shut-down have no component to go to.
-    notify(f.form, 0x202);
+}
+
+// Closing ends the program at once. The child below closes its window with a timer tick, a tray
+// notification and a queued call waiting behind the close, and reports every engine and shell
+// call on standard error: after the close only the icon's removal may show.
+void TestTray::unloadEndsTheProgramAtOnce() {
+    QTemporaryDir dir;
+    QFile list(dir.filePath(QStringLiteral("orvaneplayer.ini")));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write("Local,http://127.0.0.1:9/never\r\n");
+    list.close();
+    QProcess child;
+    child.setWorkingDirectory(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ORVANE_UNLOAD_CHILD"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(child.waitForFinished(kChildTimeoutMs));
+    const QByteArray err = child.readAllStandardError();
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(err.contains("closing\n"), err.constData());
+    QCOMPARE(err.mid(err.indexOf("closing\n")), QByteArray("closing\nshell 2\n"));
+    QCOMPARE(child.exitCode(), 0);
 }
 
 void TestTray::minimiseAndRestore_data() {
@@ -447,6 +474,15 @@ void TestTray::minimiseAndRestore() {
     shell.result = shell.area = added;
     LoadedForm f;
     f.form.show();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    // The mouse passing x = 514 over the shown window is a left-click code too: the window stays
+    // as it is and leaves the focus where it was.
+    notify(f.form, 0x202);
+    QCoreApplication::processEvents();
+    QVERIFY(other.isActiveWindow() && f.form.isVisible());
     shell.area = areaLater;
     f.form.setWindowState(Qt::WindowMinimized);
     // Hidden only with a way back through the tray; otherwise minimised where it can be found.
@@ -457,12 +493,10 @@ void TestTray::minimiseAndRestore() {
         notify(f.form, x);
         QCOMPARE(f.form.isHidden(), added && areaLater);
     }
-    // A left click restores, and leaves a shown window shown and normal.
-    for (int i = 0; i < 2; ++i) {
-        notify(f.form, 0x202);
-        QVERIFY(f.form.isVisible());
-        QCOMPARE(f.form.windowState(), Qt::WindowNoState);
-    }
+    // A left click brings it back, normal and in front.
+    notify(f.form, 0x202);
+    QVERIFY(QTest::qWaitForWindowActive(&f.form));
+    QCOMPARE(f.form.windowState() & ~Qt::WindowActive, Qt::WindowNoState);
 }
 
 void TestTray::xRoundsHalfToEven() {
@@ -479,5 +513,50 @@ void TestTray::xRoundsHalfToEven() {
     QCOMPARE(dbl.count(), 1);
 }
 
-QTEST_MAIN(TestTray)
+namespace {
+
+// The child of unloadEndsTheProgramAtOnce.
+int unloadChild(int argc, char** argv) {
+    QApplication app(argc, argv);
+    struct PrintingShell final : NotifyShell {
+        bool notifyIcon(std::uint32_t message, const NOTIFYICONDATAA&) override {
+            std::fprintf(stderr, "shell %u\n", message);
+            return true;
+        }
+        bool hasNotificationArea() const override { return true; }
+    } shell;
+    setNotifyShell(&shell);
+    auto* engine = new orvane::test::ScriptedEngine;
+    engine->onCall = [](const QString& call) {
+        std::fprintf(stderr, "engine %s\n", qPrintable(call));
+    };
+    frmMain form{std::unique_ptr<MediaBackend>(engine)};
+    form.Form_Load();
+    form.show();
+    QTimer::singleShot(0, &form, [&form] {
+        form.tmrDisplayUpdate->start(0);
+        QCoreApplication::postEvent(
+            &form, new QMouseEvent(QEvent::MouseMove, QPointF(0x202, 0), QPointF(0x202, 0),
+                                   Qt::NoButton, Qt::NoButton, Qt::NoModifier));
+        QMetaObject::invokeMethod(
+            &form, [] { std::fprintf(stderr, "queued call\n"); }, Qt::QueuedConnection);
+        std::fprintf(stderr, "closing\n");
+        form.close();
+        std::fprintf(stderr, "close returned\n");
+    });
+    QApplication::exec();
+    std::fprintf(stderr, "event loop returned\n");
+    return 3;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet("ORVANE_UNLOAD_CHILD")) {
+        return unloadChild(argc, argv);
+    }
+    QApplication app(argc, argv);
+    TestTray test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_tray.moc"
