@@ -50,6 +50,7 @@ class MediaPlayerControl final : public QWidget {
         MediaBackend& m_b;
     };
 
+    QString URL() const { return m_backend->URL(); }
     void setURL(const QString& url) { m_backend->setURL(url); }
     QString status() const { return m_backend->status(); }
     Controls controls() { return Controls(*m_backend); }

@@ -3,6 +3,7 @@
 // client on its own connection calls, reads and listens as a desktop would, while the window
 // runs with a scripted engine. A twin window driven by real button clicks shows what each
 // command must leave behind.
+#include <QApplication>
 #include <QComboBox>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -12,6 +13,7 @@
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -305,8 +307,8 @@ void TestMpris::commandsLeaveWhatClicksLeave() {
         step.overBus();
         step.byHand();
         QVERIFY2(looks(f) == looks(twin), name);
-        QCOMPARE(m_bus->engine->plays, m_twin->engine->plays);
-        QCOMPARE(m_bus->engine->stops, m_twin->engine->stops);
+        QCOMPARE(m_bus->engine->count("play"), m_twin->engine->count("play"));
+        QCOMPARE(m_bus->engine->count("stop"), m_twin->engine->count("stop"));
     }
     QCOMPARE(f.lblNowPlaying->text(), escaped);
     QCOMPARE(f.lblVolume->text(), QStringLiteral("29%"));
@@ -389,14 +391,39 @@ void TestMpris::changesReachTheBusWithinASecond() {
     QVERIFY(meta.value("mpris:trackid").value<QDBusObjectPath>().path() != track);
 }
 
+// Quit takes the close box's path, which ends the program at once; so a child copy of this test
+// program plays the player, and the test watches it leave the bus and exit cleanly.
 void TestMpris::quitClosesTheWindowAndLeavesTheBus() {
+    QProcess child;
+    child.setWorkingDirectory(m_dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ORVANE_MPRIS_QUIT_CHILD"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(child.waitForStarted(kCallTimeoutMs));
+    // This test's own player holds the plain name, so the child takes its instance name.
+    const QString service = kService + QStringLiteral(".instance%1").arg(child.processId());
     QDBusConnectionInterface* names = m_client->bus.interface();
-    QVERIFY(names->isServiceRegistered(kService));
-    m_client->call(kRoot, "Quit");
-    QTRY_VERIFY(!names->isServiceRegistered(kService));
-    QVERIFY(!m_bus->form.Mpris);
-    QVERIFY(!m_bus->form.SysTray);
+    QTRY_VERIFY_WITH_TIMEOUT(names->isServiceRegistered(service), kCallTimeoutMs);
+    QDBusMessage quit = QDBusMessage::createMethodCall(service, kPath, kRoot, "Quit");
+    m_client->bus.call(quit, QDBus::NoBlock);
+    QVERIFY(child.waitForFinished(kCallTimeoutMs));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!names->isServiceRegistered(service), kCallTimeoutMs);
 }
 
-QTEST_MAIN(TestMpris)
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("ORVANE_MPRIS_QUIT_CHILD")) {
+        ScriptedForm player;
+        player.form.Form_Load();
+        player.form.show();
+        QApplication::exec();
+        return 3;  // only a close that failed to end the program gets here
+    }
+    TestMpris test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_mpris.moc"
