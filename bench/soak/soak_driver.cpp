@@ -142,20 +142,21 @@ int main(int argc, char** argv) {
     QTimer timer;
     timer.setInterval(parser.value(intervalOpt).toInt());
     QObject::connect(&timer, &QTimer::timeout, [&] {
-        if (op < restarts) {
-            engine->play();
-        } else {
-            engine->setURL(urls.at((op - restarts + 1) % urls.size()));
-            engine->play();
-        }
-        if (++op % every == 0) {
+        // Sampled one interval after an operation, so the status shows how far it got.
+        if (op > 0 && op % every == 0) {
             samples.push_back(sample(op, *engine));
             print(op <= restarts ? "restart" : "switch", samples.back());
         }
         if (op >= restarts + switches) {
             timer.stop();
             app.quit();
+            return;
         }
+        if (op >= restarts) {
+            engine->setURL(urls.at((op - restarts + 1) % urls.size()));
+        }
+        engine->play();
+        ++op;
     });
     timer.start();
     app.exec();
