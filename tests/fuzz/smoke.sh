@@ -116,7 +116,7 @@ for t in "${targets[@]}"; do
     fi
     failed=1
     echo "fuzz_$t: FAILED (exit $status); log $dir/log"
-    grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz check failed|ALARM|.*out-of-memory|artifact_prefix|Test unit written)' \
+    grep -E '^(Running:|==[0-9]+==ERROR|SUMMARY|fuzz check failed|ALARM|.*out-of-memory|Test unit written)' \
         "$dir/log" | head -8 | sed 's/^/    /'
     for f in "$dir"/findings/*; do
         [ -e "$f" ] && echo "    replay: $build/tests/fuzz/fuzz_$t $f"
