@@ -383,7 +383,7 @@ void TestPlaylist::bodyPastTheCap() {
     }
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(parsePlaylist(F::M3u, big, kBase).entries.size(), big.count("http://"));
+    QCOMPARE(parsePlaylist(F::M3u, big, kBase).entries.size(), 256);
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
 }
 
@@ -431,7 +431,8 @@ void TestPlaylist::webPlaylists() {
     QCOMPARE(error(url("/missing.pls")), QStringLiteral("HTTP 404 Not Found"));
     QCOMPARE(error(url("/circle.pls")), QStringLiteral("too many redirects"));
     QCOMPARE(error(url("/ftp.pls")), QStringLiteral("redirected to an unsupported URL"));
-    QCOMPARE(error(refused), QStringLiteral("Connection refused"));
+    QCOMPARE(error(refused),
+             QStringLiteral("Connection refused (%1:%2)").arg(refused.host()).arg(refused.port()));
     QCOMPARE(error(QUrl(QStringLiteral("no scheme"))), QStringLiteral("invalid URL"));
 }
 
@@ -528,7 +529,7 @@ void TestPlaylist::sizeAndTimeCaps() {
     set("/trickle.m3u", {.contentType = "audio/x-mpegurl", .body = "#\n", .endless = true});
     set("/slow.m3u", {.contentType = "audio/x-mpegurl", .body = "http://h/slow\n", .delayMs = 100});
     for (const char* path : {"/silent.pls", "/trickle.m3u"}) {
-        QCOMPARE(error(url(path)), QStringLiteral("playlist download timed out after 0.4 s"));
+        QCOMPARE(error(url(path)), QStringLiteral("Timed out (127.0.0.1)"));
         QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
     }
     QCOMPARE(streams(url("/slow.m3u")), QStringList({"http://h/slow|"}));
