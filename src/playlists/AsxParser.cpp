@@ -52,7 +52,8 @@ class AsxReader : public XmlHandler {
     }
 
     void characters(QStringView raw, bool decoded) override {
-        if (m_inTitle) {
+        if (m_inTitle && m_titleText.size() < kMaxTitleLength) {
+            raw = raw.first(std::min(raw.size(), kMaxTitleLength - m_titleText.size()));
             m_titleText += decoded ? raw.toString() : decodeXmlEntities(raw);
         }
     }

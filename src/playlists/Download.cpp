@@ -95,8 +95,8 @@ void Download::startHttp(const QUrl& url) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(build::kUserAgent));
-    // Qt unpacks gzip by itself and calls a body that unpacks far beyond its packed size a bomb
-    // once this much is out. Nothing past the cap is a playlist, so the check may start there.
+    // Qt's check for a body that unpacks far beyond its packed size starts once this much is
+    // out. Nothing past the cap is a playlist, so it may start there.
     request.setDecompressedSafetyCheckThreshold(m_limits.maxBytes);
     m_reply = m_nam->get(request);
     QNetworkReply* reply = m_reply;
@@ -127,7 +127,18 @@ void Download::startHttp(const QUrl& url) {
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         if (reply->error() != QNetworkReply::NoError) {
-            finish(networkError(reply));
+            // Qt unpacks gzip and deflate itself. Past the threshold set above it stops at a body
+            // that unpacks far beyond its size (a compression bomb) and says only "Decompression
+            // failed: ", with no reason after the colon.
+            const QString text = reply->errorString();
+            if (text.startsWith(QLatin1StringView("Decompression failed")) &&
+                text.section(QLatin1Char(':'), 1).trimmed().isEmpty()) {
+                finish(QStringLiteral("Decompression failed: the playlist unpacks to more than %1")
+                           .arg(sizeText(m_limits.maxBytes)),
+                       PlaylistError::TooLarge);
+            } else {
+                finish(networkError(reply));
+            }
             return;
         }
         const int status = httpStatus(reply);
@@ -225,16 +236,7 @@ QString Download::networkError(QNetworkReply* reply) const {
         default:
             break;
     }
-    // Qt says "Decompression failed: " and, for a body that unpacks past the safety threshold
-    // (a gzip bomb), nothing more.
-    const QString text = reply->errorString();
-    if (text.startsWith(QLatin1StringView("Decompression failed"))) {
-        return QStringLiteral(
-                   "Decompression failed: the playlist unpacks to more than %1 or is "
-                   "damaged")
-            .arg(sizeText(m_limits.maxBytes));
-    }
-    return text;
+    return reply->errorString();
 }
 
 void Download::finishTooLarge() {

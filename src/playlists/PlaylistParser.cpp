@@ -12,14 +12,15 @@ bool EntryList::add(QStringView written, QStringView title, bool playlist) {
     }
     const QUrl url = playableUrl(written, m_base);
     if (url.isValid()) {
-        m_result.entries.append({url, title.toString().simplified(), playlist});
+        m_result.entries.append(
+            {url, title.left(kMaxTitleLength).toString().simplified(), playlist});
     }
     return !isFull();
 }
 
 void EntryList::setPlaylistTitle(QStringView title) {
     if (m_playlistTitle.isEmpty()) {
-        m_playlistTitle = title.toString().simplified();
+        m_playlistTitle = title.left(kMaxTitleLength).toString().simplified();
     }
 }
 

@@ -18,6 +18,10 @@ namespace orvane {
 // cap keeps a 1 MiB list of tiny URLs from costing tens of megabytes of QUrl.
 inline constexpr qsizetype kMaxPlaylistEntries = 256;
 
+// Titles are cut to this many characters: a label shows a few dozen, and an XML title of a
+// megabyte of entities need not be decoded whole.
+inline constexpr qsizetype kMaxTitleLength = 1024;
+
 // Collects a playlist's entries as the parser meets them, keeping the playable ones in order.
 class EntryList {
   public:

@@ -185,6 +185,8 @@ class PlaylistResolver::Private {
         if (!node->chain.contains(finalKey)) {
             node->chain.append(finalKey);
         }
+        // The body has served its purpose: a list of 31 big playlists need not keep them all.
+        node->download.reset();
         expand(node, verdict.entries);
     }
 
@@ -243,9 +245,7 @@ class PlaylistResolver::Private {
         node->outcome = outcome;
         node->error = error;
         node->errorKind = kind;
-        if (node->download) {
-            node->download->stop();
-        }
+        node->download.reset();  // stops it; deleted from the event loop
         done(node);
     }
 

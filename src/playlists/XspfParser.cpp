@@ -51,6 +51,13 @@ class XspfReader : public XmlHandler {
     }
 
     void characters(QStringView raw, bool decoded) override {
+        // A location is kept whole (a cut URL would name another resource); a title need not be.
+        if (m_capture == Capture::Title && m_captured.size() >= kMaxTitleLength) {
+            return;
+        }
+        if (m_capture == Capture::Title) {
+            raw = raw.first(std::min(raw.size(), kMaxTitleLength - m_captured.size()));
+        }
         if (m_capture != Capture::None) {
             m_captured += decoded ? raw.toString() : decodeXmlEntities(raw);
         }
