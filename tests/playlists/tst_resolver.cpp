@@ -1,0 +1,574 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QTimer>
+#include <QtTest>
+
+#include "playlists/Playlist.h"
+#include "playlists/PlaylistResolver.h"
+#include "support/UiStallMonitor.h"
+
+using namespace orvane;
+using Kind = PlaylistResult::Kind;
+
+namespace {
+
+// What the server answers for one path. Every member has a default, so that a test can name
+// just the ones it needs: {.status = 302, .location = "/x"}.
+struct CannedResponse {
+    QByteArray contentType{};  // no Content-Type header when empty
+    QByteArray body{};
+    int status = 200;
+    QByteArray location{};        // a redirect's target
+    bool sendLength = true;       // without Content-Length, the body ends when the connection does
+    int delayMs = 0;              // before the status line
+    bool silent = false;          // read the request, then never answer
+    bool endless = false;         // repeat the body until the client goes away, like a live stream
+    qint64 announcedLength = -1;  // a Content-Length other than the body's
+    QByteArray encoding{};        // Content-Encoding
+};
+
+// HTTP on 127.0.0.1 with a canned response per path (unknown paths: 404), in the test's own
+// event loop. Every connection closes after its answer.
+class CannedHttpServer : public QObject {
+  public:
+    CannedHttpServer() {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                ++m_open;
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+                connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                    --m_open;
+                    socket->deleteLater();
+                });
+            }
+        });
+    }
+
+    bool isListening() const { return m_server.isListening(); }
+    QUrl url(const QString& path) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+    }
+    void set(const QString& path, const CannedResponse& response) { m_canned[path] = response; }
+    int requests(const QString& path) const { return m_requests.value(path); }
+    int openConnections() const { return m_open; }
+
+  private:
+    void read(QTcpSocket* socket) {
+        // The request waits in the socket's buffer until its header block is complete.
+        if (!socket->peek(socket->bytesAvailable()).contains("\r\n\r\n")) {
+            return;
+        }
+        const QByteArray request = socket->readAll();
+        const QString path = QString::fromLatin1(request.split(' ').value(1)).section('?', 0, 0);
+        ++m_requests[path];
+        const CannedResponse r = m_canned.value(path, {.status = 404});
+        if (!r.silent) {
+            QTimer::singleShot(r.delayMs, socket, [socket, r] { answer(socket, r); });
+        }
+    }
+
+    static void answer(QTcpSocket* socket, const CannedResponse& r) {
+        const auto header = [](const char* name, const QByteArray& value) {
+            return value.isEmpty() ? QByteArray() : name + (": " + value + "\r\n");
+        };
+        socket->write("HTTP/1.1 " + QByteArray::number(r.status) +
+                      (r.status == 404 ? " Not Found" : " Whatever") + "\r\nConnection: close\r\n" +
+                      header("Content-Type", r.contentType) + header("Location", r.location) +
+                      header("Content-Encoding", r.encoding) +
+                      header("Content-Length",
+                             r.announcedLength >= 0       ? QByteArray::number(r.announcedLength)
+                             : r.sendLength && !r.endless ? QByteArray::number(r.body.size())
+                                                          : QByteArray()) +
+                      "\r\n");
+        if (!r.endless) {
+            socket->write(r.body);
+            socket->disconnectFromHost();
+            return;
+        }
+        auto* timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, socket, [socket, chunk = r.body] {
+            if (socket->bytesToWrite() < 64 * 1024) {
+                socket->write(chunk);
+            }
+        });
+        timer->start(5);
+    }
+
+    QTcpServer m_server;
+    QHash<QString, CannedResponse> m_canned;
+    QHash<QString, int> m_requests;
+    int m_open = 0;
+};
+
+// Long enough for a loaded machine under ASan; a passing test never waits it out.
+constexpr int kWaitMs = 15000;
+// The per-download time cap for most tests: a failing test ends well before CTest's timeout.
+constexpr int kTestTimeoutMs = 2000;
+// Misbehaving servers must be dealt with quickly, without stalling the event loop or growing
+// the process by more than the downloads themselves.
+constexpr int kHostileTimeoutMs = 1000;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+constexpr qint64 kQuickMs = 5000;
+// The test's own server shares the event loop; under the sanitizers its copying shows too.
+constexpr qint64 kMaxStallMs = kSanitized ? 1000 : 250;
+// Room for a list of 31 playlists of 1 MiB, downloaded side by side, and the test server's own
+// copies of them. Not measured under AddressSanitizer, whose quarantine keeps freed memory.
+constexpr qint64 kMaxGrowthKiB = 160 * 1024;
+
+// "url|title" per entry, local files as paths.
+QStringList entries(const QList<PlaylistEntry>& list) {
+    QStringList out;
+    for (const PlaylistEntry& e : list) {
+        out.append((e.url.isLocalFile() ? e.url.toLocalFile() : e.url.toString()) + '|' + e.title);
+    }
+    return out;
+}
+
+// Peak resident size since the last reset, in KiB; -1 where the kernel does not say.
+qint64 peakRssKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return -1;
+}
+
+// Sets the peak back to the current size (Linux 4.0 on), so that one case is measured alone.
+bool resetPeakRss() {
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
+}
+
+// A zlib stream (HTTP's "deflate") of 64 MiB of zeros, about 64 KiB on the wire.
+QByteArray deflateBomb() {
+    return qCompress(QByteArray(64 * 1024 * 1024, '\0'), 9).mid(4);
+}
+
+CannedResponse text(const QByteArray& body, const QByteArray& type = "audio/x-mpegurl") {
+    return {.contentType = type, .body = body};
+}
+
+QByteArray mp3Frames() {
+    return (QByteArray("\xFF\xFB\x90\x64", 4) + QByteArray(413, '\x55')).repeated(4);
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+}  // namespace
+
+// The resolver against playlists from a canned HTTP server of the test's own, local files, and
+// servers that misbehave on purpose.
+class TestResolver : public QObject {
+    Q_OBJECT
+  private slots:
+    void init();
+    void cleanup();
+    void webPlaylists();
+    void errorTexts();
+    void mediaIsNotReadToTheEnd();
+    void nesting();
+    void loopsAndDepth();
+    void sizeAndTimeCaps();
+    void hostileServers_data();
+    void hostileServers();
+    void cancellation();
+    void localFiles();
+
+  private:
+    // One resolve to its end; an empty result (Kind::Error, no reason) if none came.
+    PlaylistResult run(const QUrl& url, bool known = false) {
+        QSignalSpy spy(m_resolver.get(), &PlaylistResolver::finished);
+        known ? m_resolver->resolveKnownPlaylist(url) : m_resolver->resolve(url);
+        return spy.wait(kWaitMs) && spy.size() == 1 ? spy[0][0].value<PlaylistResult>()
+                                                    : PlaylistResult();
+    }
+    // "url|title" per stream.
+    QStringList streams(const QUrl& url) {
+        const PlaylistResult r = run(url);
+        return r.kind == Kind::Streams ? entries(r.streams) : QStringList({"error: " + r.error});
+    }
+    QString error(const QUrl& url, bool known = false) {
+        const PlaylistResult r = run(url, known);
+        return r.kind == Kind::Error ? r.error : QStringLiteral("no error");
+    }
+    QUrl url(const QString& path) const { return m_server->url(path); }
+    QString u(const QString& path) const { return url(path).toString(); }
+    void set(const QString& path, const CannedResponse& r) { m_server->set(path, r); }
+    void serveHostile();
+    void redirect(const QString& from, const QString& to) {
+        set(from, {.status = 302, .location = to.toUtf8()});
+    }
+
+    std::unique_ptr<CannedHttpServer> m_server;
+    std::unique_ptr<PlaylistResolver> m_resolver;
+};
+
+void TestResolver::init() {
+    m_server = std::make_unique<CannedHttpServer>();
+    QVERIFY(m_server->isListening());
+    PlaylistResolver::Limits limits;
+    limits.timeoutMs = kTestTimeoutMs;
+    m_resolver = std::make_unique<PlaylistResolver>(limits);
+}
+
+void TestResolver::cleanup() {
+    m_resolver.reset();
+    m_server.reset();
+}
+
+void TestResolver::webPlaylists() {
+    // Every resolve downloads afresh: the watchdog's next play must see a changed playlist.
+    set("/station.pls", text("[playlist]\nFile1=" + u("/live").toUtf8() +
+                                 "\nTitle1=Main\nFile2=/backup\nNumberOfEntries=9\n",
+                             "audio/x-scpls"));
+    for (int i = 1; i <= 2; ++i) {
+        QCOMPARE(streams(url("/station.pls")),
+                 QStringList({u("/live") + "|Main", u("/backup") + "|"}));
+        QCOMPARE(m_server->requests("/station.pls"), i);
+    }
+    QVERIFY(!m_resolver->isBusy());
+    // After a redirect, relative entries resolve against where the playlist really is.
+    redirect("/old.m3u", u("/lists/new.m3u"));
+    set("/lists/new.m3u", text("#EXTINF:-1,Rel\nstream.aac\n"));
+    QCOMPARE(streams(url("/old.m3u")), QStringList({u("/lists/stream.aac") + "|Rel"}));
+    // HLS goes to playbin untouched.
+    set("/hls.m3u8", text("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nlow.m3u8\n"));
+    const PlaylistResult hls = run(url("/hls.m3u8"));
+    QCOMPARE(hls.kind, Kind::PlayAsIs);
+    QCOMPARE(hls.url, url("/hls.m3u8"));
+}
+
+void TestResolver::errorTexts() {
+    // The words people know from other players, and a kind the engine can branch on.
+    redirect("/ftp.pls", "ftp://127.0.0.1/x.pls");
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    const QUrl refused(QStringLiteral("http://127.0.0.1:%1/x.pls").arg(closed.serverPort()));
+    closed.close();
+    set("/page", text("<!doctype html><p>Listen!", "text/html"));
+    set("/empty.m3u", text("# nothing\n"));
+    const QList<std::tuple<QUrl, QString, PlaylistError>> cases = {
+        {url("/missing.pls"), "HTTP 404 Not Found", PlaylistError::Fetch},
+        {url("/ftp.pls"), "redirected to an unsupported URL", PlaylistError::Fetch},
+        {refused, QStringLiteral("Connection refused (127.0.0.1:%1)").arg(refused.port()),
+         PlaylistError::Fetch},
+        {QUrl(QStringLiteral("no scheme")), "invalid URL", PlaylistError::InvalidUrl},
+        {url("/page.pls"), "HTTP 404 Not Found", PlaylistError::Fetch},
+        {url("/empty.m3u"), "playlist has no playable entries", PlaylistError::NoEntries},
+    };
+    for (const auto& [target, text, kind] : cases) {
+        const PlaylistResult r = run(target);
+        QCOMPARE(r.error, text);
+        QCOMPARE(r.errorKind, kind);
+    }
+    QCOMPARE(run(url("/page"), true).errorKind, PlaylistError::NotPlaylist);
+}
+
+void TestResolver::mediaIsNotReadToTheEnd() {
+    // A live stream behind a URL that claims nothing is told by its type or its first bytes,
+    // whatever type the server gives, and the connection closes at once.
+    set("/typed", {.contentType = "audio/mpeg", .body = mp3Frames(), .endless = true});
+    for (const char* path : {"/lying", "/live.pls"}) {
+        set(path, {.contentType = "audio/x-scpls", .body = mp3Frames(), .endless = true});
+    }
+    for (const char* path : {"/typed", "/lying"}) {
+        const PlaylistResult r = run(url(path));
+        QCOMPARE(r.kind, Kind::PlayAsIs);
+        QCOMPARE(r.url, url(path));
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+    }
+    // When the name or the caller says playlist, media is an error, so the engine cannot
+    // bounce between playing and resolving.
+    QCOMPARE(error(url("/live.pls")), QStringLiteral("not a playlist (binary data)"));
+    QCOMPARE(error(url("/typed"), true), QStringLiteral("not a playlist (binary data)"));
+    set("/page", text("<!doctype html><p>Listen!", "text/html"));
+    QCOMPARE(error(url("/page"), true), QStringLiteral("not a playlist"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+    // Without a name or a type, a playlist's signature is enough.
+    set("/listen", text("[playlist]\nFile1=http://h/a\n", "text/plain"));
+    QCOMPARE(streams(url("/listen")), QStringList({"http://h/a|"}));
+}
+
+void TestResolver::nesting() {
+    // Nested playlists of every format expand in place; a dead one is skipped; the outer
+    // playlist's title is the fallback; a stream named twice is tried once; HLS stays whole;
+    // an ASX <entryref> is a playlist whatever its name.
+    set("/top.pls", text("[playlist]\nFile1=/a.m3u\nTitle1=Alpha\nFile2=/dead.pls\nFile3=/direct\n"
+                         "File4=/b.xspf\nFile5=/hls.m3u8\nFile6=/meta.asx\n",
+                         "audio/x-scpls"));
+    set("/a.m3u", text("/s1\n/s2\n"));
+    set("/b.xspf", text("<playlist><trackList><track><location>/s1</location></track><track>"
+                        "<location>/s3</location><title>Three</title></track></trackList>",
+                        "application/xspf+xml"));
+    set("/hls.m3u8", text("#EXTM3U\n#EXT-X-TARGETDURATION:6\n#EXTINF:6,\nseg.aac\n"));
+    set("/meta.asx", text("<ASX><ENTRYREF HREF=\"/more\"/></ASX>", "video/x-ms-asf"));
+    set("/more", text("<asx><entry><title>Nine</title><ref href=\"/s9\"/></entry>"));
+    QCOMPARE(streams(url("/top.pls")),
+             QStringList({u("/s1") + "|Alpha", u("/s2") + "|Alpha", u("/direct") + "|",
+                          u("/s3") + "|Three", u("/hls.m3u8") + "|", u("/s9") + "|Nine"}));
+    // Nothing left: the first failure is the reason.
+    set("/all-dead.m3u", text("/dead1.pls\n/dead2.pls\n"));
+    QCOMPARE(error(url("/all-dead.m3u")), QStringLiteral("HTTP 404 Not Found"));
+}
+
+void TestResolver::loopsAndDepth() {
+    set("/c1.m3u", text("/c2.m3u\n"));
+    set("/c2.m3u", text("/c1.m3u\n"));
+    set("/self.pls", text("[playlist]\nFile1=/self.pls\n"));
+    set("/d1.m3u", text("/alias.m3u\n"));  // a loop hidden behind a redirect
+    redirect("/alias.m3u", u("/d1.m3u"));
+    for (const char* path : {"/c1.m3u", "/self.pls", "/d1.m3u"}) {
+        QCOMPARE(error(url(path)), QStringLiteral("playlists refer to each other in a loop"));
+    }
+    // n1 .. n5 are followed, n6 is not: the first level counts as one.
+    for (int n = 1; n <= 6; ++n) {
+        set(QStringLiteral("/n%1.m3u").arg(n),
+            text(QStringLiteral("/n%1.m3u\n/tail%1\n").arg(n + 1).toUtf8()));
+    }
+    QCOMPARE(streams(url("/n1.m3u")),
+             QStringList({u("/tail6") + "|", u("/tail5") + "|", u("/tail4") + "|",
+                          u("/tail3") + "|", u("/tail2") + "|"}));
+    QCOMPARE(m_server->requests("/n6.m3u"), 0);
+    for (int n = 1; n <= 5; ++n) {
+        set(QStringLiteral("/n%1.m3u").arg(n),
+            text(QStringLiteral("/n%1.m3u").arg(n + 1).toUtf8()));
+    }
+    QCOMPARE(error(url("/n1.m3u")), QStringLiteral("playlists nested more than 5 levels deep"));
+}
+
+void TestResolver::sizeAndTimeCaps() {
+    // One byte over 1 MiB of good playlist, announced, unannounced or announced as more than
+    // it is (refused from the headers, before a byte of the body), and exactly the cap.
+    QByteArray exact = QByteArray("http://h/stream\n").repeated(65536);
+    QCOMPARE(exact.size(), 1048576);
+    set("/exact.m3u", text(exact));
+    const QByteArray big = exact + '\n';
+    set("/big.m3u", text(big));
+    set("/unannounced.m3u", {.contentType = "audio/x-mpegurl", .body = big, .sendLength = false});
+    set("/announced.m3u", {.contentType = "audio/x-mpegurl",
+                           .body = "http://h/stream\n",
+                           .announcedLength = 1048577});
+    for (const char* path : {"/big.m3u", "/unannounced.m3u", "/announced.m3u"}) {
+        const PlaylistResult r = run(url(path));
+        QCOMPARE(r.error, QStringLiteral("playlist is larger than 1 MiB"));
+        QCOMPARE(r.errorKind, PlaylistError::TooLarge);
+    }
+    QCOMPARE(streams(url("/exact.m3u")), QStringList({"http://h/stream|"}));
+
+    // The time cap runs from the request: a server that never answers and one that trickles
+    // forever both end in time; a slow but finished answer still counts.
+    PlaylistResolver::Limits limits;
+    limits.timeoutMs = 400;
+    m_resolver = std::make_unique<PlaylistResolver>(limits);
+    set("/silent.pls", {.silent = true});
+    set("/trickle.m3u", {.contentType = "audio/x-mpegurl", .body = "#\n", .endless = true});
+    set("/slow.m3u", {.contentType = "audio/x-mpegurl", .body = "http://h/slow\n", .delayMs = 100});
+    for (const char* path : {"/silent.pls", "/trickle.m3u"}) {
+        QCOMPARE(error(url(path)), QStringLiteral("Timed out (127.0.0.1)"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+    }
+    QCOMPARE(streams(url("/slow.m3u")), QStringList({"http://h/slow|"}));
+}
+
+void TestResolver::hostileServers_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");  // the error, or "N streams"
+    for (const auto& [path, expected] : {
+             std::pair{"/endless.m3u", "playlist is larger than 1 MiB"},
+             {"/drip.m3u", "Timed out (127.0.0.1)"},
+             {"/loop.pls", "too many redirects"},
+             {"/self.pls", "playlists refer to each other in a loop"},
+             {"/bomb.m3u", "Decompression failed: the playlist unpacks to more than 1 MiB"},
+             {"/amp.asx", "1 streams"},
+             {"/amp.xspf", "1 streams"},
+             {"/tags.asx", "playlist has no playable entries"},
+             {"/31.pls", "31 streams"},
+         }) {
+        QTest::newRow(path) << QString::fromLatin1(path) << QString::fromLatin1(expected);
+    }
+}
+
+void TestResolver::serveHostile() {
+    static const QByteArray bomb = deflateBomb();
+    const QByteArray mib(1048576 - 200, '&');
+    set("/endless.m3u",
+        {.contentType = "audio/x-mpegurl", .body = QByteArray(65536, '#'), .endless = true});
+    set("/drip.m3u", {.contentType = "audio/x-mpegurl", .body = "#", .endless = true});
+    redirect("/loop.pls", "/loop.pls");
+    set("/self.pls", text("[playlist]\nFile1=/self.pls\n", "audio/x-scpls"));
+    set("/bomb.m3u", {.contentType = "audio/x-mpegurl", .body = bomb, .encoding = "deflate"});
+    set("/amp.asx",
+        text("<asx><entry><ref href=\"http://h/a\"/><title>" + mib + "</title></entry></asx>",
+             "video/x-ms-asf"));
+    set("/amp.xspf", text("<playlist><trackList><track><location>http://h/a</location><title>" +
+                              mib + "</title></track></trackList></playlist>",
+                          "application/xspf+xml"));
+    set("/tags.asx", text("<asx>" + QByteArray("<a b>").repeated(200000), "video/x-ms-asf"));
+    QByteArray list = "[playlist]\n";
+    for (int i = 1; i <= 31; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        list += "File" + n + "=/amp" + n + ".asx\n";
+        set("/amp" + n + ".asx",
+            text("<asx><entry><ref href=\"http://h/" + n + "\"/><title>" + mib + "</title>",
+                 "video/x-ms-asf"));
+    }
+    set("/31.pls", text(list, "audio/x-scpls"));
+}
+
+void TestResolver::hostileServers() {
+    // Each ends in a clear error or a working list, quickly, with the event loop running
+    // throughout and memory bounded by the downloads.
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    serveHostile();
+    PlaylistResolver::Limits limits;
+    limits.timeoutMs = kHostileTimeoutMs;
+    m_resolver = std::make_unique<PlaylistResolver>(limits);
+    const bool measured = !kSanitized && resetPeakRss();
+    const qint64 before = peakRssKiB();
+    QElapsedTimer clock;
+    clock.start();
+    const test::UiStallMonitor monitor;
+    const PlaylistResult r = run(url(path));
+    const qint64 stall = monitor.longestGapMs();
+    QCOMPARE(r.kind == Kind::Streams ? QStringLiteral("%1 streams").arg(r.streams.size()) : r.error,
+             expected);
+    QVERIFY2(clock.elapsed() < kQuickMs, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(stall < kMaxStallMs, qPrintable(QString::number(stall)));
+    if (measured) {
+        const qint64 growth = peakRssKiB() - before;
+        QVERIFY2(growth < kMaxGrowthKiB, qPrintable(QString::number(growth)));
+    }
+}
+
+void TestResolver::cancellation() {
+    set("/hang.pls", {.silent = true});
+    set("/ok.m3u", text("http://h/ok\n"));
+    QSignalSpy spy(m_resolver.get(), &PlaylistResolver::finished);
+
+    // Cancelled mid-download: the connection closes. Cancelled after settling but before
+    // delivery, or replaced by a newer resolve: nothing. The newer result arriving first and
+    // alone shows that no stale one was queued before it.
+    m_resolver->resolve(url("/hang.pls"));
+    QVERIFY(m_resolver->isBusy());
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests("/hang.pls"), 1, kWaitMs);
+    m_resolver->cancel();
+    QVERIFY(!m_resolver->isBusy());
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+    m_resolver->resolve(QUrl(QStringLiteral("not a url")));
+    m_resolver->cancel();
+    m_resolver->resolve(url("/hang.pls"));
+    m_resolver->resolve(url("/ok.m3u"));
+    QVERIFY(spy.wait(kWaitMs));
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy[0][0].value<PlaylistResult>().url, url("/ok.m3u"));
+    // Cancelled once the body is in and waits for a pool thread to parse it: nothing either.
+    QThreadPool* pool = QThreadPool::globalInstance();
+    QSemaphore started;
+    QSemaphore hold;
+    for (int i = 0; i < pool->maxThreadCount(); ++i) {
+        pool->start([&] {
+            started.release();
+            hold.acquire();
+        });
+    }
+    started.acquire(pool->maxThreadCount());
+    set("/parsed.pls", text("[playlist]\nFile1=http://h/a\n", "audio/x-scpls"));
+    m_resolver->resolve(url("/parsed.pls"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests("/parsed.pls"), 1, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+    QCoreApplication::processEvents();  // let the reply see the end of the body
+    m_resolver->cancel();
+    hold.release(pool->maxThreadCount());
+    m_resolver->resolve(url("/ok.m3u"));
+    QVERIFY(spy.wait(kWaitMs));
+    QCOMPARE(spy.size(), 2);
+    QCOMPARE(spy[1][0].value<PlaylistResult>().url, url("/ok.m3u"));
+
+    // Destroyed mid-download, over HTTP and while a worker thread reads a file.
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath("a.m3u"), "http://h/a\n"));
+    for (const QUrl& target : {url("/hang.pls"), QUrl::fromLocalFile(dir.filePath("a.m3u"))}) {
+        const int before = m_server->requests("/hang.pls");
+        auto doomed = std::make_unique<PlaylistResolver>();
+        QSignalSpy doomedSpy(doomed.get(), &PlaylistResolver::finished);
+        doomed->resolve(target);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests("/hang.pls"),
+                                  before + (target.isLocalFile() ? 0 : 1), kWaitMs);
+        doomed.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+        QCOMPARE(doomedSpy.size(), 0);
+    }
+
+    // The receiver may start the next resolve from its slot, and delete the resolver there.
+    QPointer<PlaylistResolver> chained = new PlaylistResolver;
+    QStringList seen;
+    connect(chained, &PlaylistResolver::finished, this, [&](const PlaylistResult& result) {
+        seen.append(result.url.path());
+        seen.size() == 1 ? chained->resolve(url("/ok.m3u")) : chained->deleteLater();
+    });
+    chained->resolve(QUrl(QStringLiteral("not a url")));
+    QTRY_VERIFY_WITH_TIMEOUT(chained.isNull(), kWaitMs);
+    QCOMPARE(seen, QStringList({"not a url", "/ok.m3u"}));
+}
+
+void TestResolver::localFiles() {
+    // Relative, Windows-style and absolute paths; a nested local playlist and a nested web one;
+    // given as a file:// URL, as a bare path in a URL, and as the user wrote it.
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    QVERIFY(QDir(root).mkpath("sub dir"));
+    QVERIFY(writeFile(root + "/list one.m3u",
+                      "#EXTM3U\r\nstream.mp3\r\nsub dir\\two.ogg\r\n"
+                      "/abs/x.mp3\r\nsub dir/nested.pls\r\n" +
+                          u("/a.m3u").toUtf8() + "\r\n"));
+    QVERIFY(writeFile(root + "/sub dir/nested.pls", "[playlist]\nFile1=../three.mp3\n"));
+    set("/a.m3u", text("/s1\n"));
+    const QStringList expected = {root + "/stream.mp3|", root + "/sub dir/two.ogg|", "/abs/x.mp3|",
+                                  root + "/three.mp3|", u("/s1") + "|"};
+    const QString list = root + "/list one.m3u";
+    for (const QUrl& target : {QUrl::fromLocalFile(list), QUrl(list), toMediaUrl(list)}) {
+        QCOMPARE(streams(target), expected);
+    }
+    // A web playlist cannot reach into local files.
+    set("/sneaky.m3u", text(QUrl::fromLocalFile(list).toEncoded() + '\n'));
+    QCOMPARE(error(url("/sneaky.m3u")), QStringLiteral("playlist has no playable entries"));
+
+    // Missing, a folder, a FIFO (reading one would block for good), too big, binary.
+    QVERIFY(QDir(root).mkpath("folder.pls"));
+    QVERIFY(::mkfifo(QFile::encodeName(root + "/fifo.m3u").constData(), 0600) == 0);
+    QVERIFY(writeFile(root + "/big.m3u", QByteArray(1048577, '#')));
+    QVERIFY(writeFile(root + "/song.pls", mp3Frames()));
+    const auto local = [&](const char* name) { return QUrl::fromLocalFile(root + name); };
+    QCOMPARE(error(local("/missing.pls")), "no such file: " + root + "/missing.pls");
+    QCOMPARE(error(local("/folder.pls")), "not a regular file: " + root + "/folder.pls");
+    QCOMPARE(error(local("/fifo.m3u")), "not a regular file: " + root + "/fifo.m3u");
+    QCOMPARE(error(local("/big.m3u")), QStringLiteral("playlist is larger than 1 MiB"));
+    QCOMPARE(error(local("/song.pls")), QStringLiteral("not a playlist (binary data)"));
+}
+
+QTEST_GUILESS_MAIN(TestResolver)
+#include "tst_resolver.moc"
