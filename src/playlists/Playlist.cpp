@@ -23,28 +23,6 @@ QByteArray mediaType(QByteArrayView contentType) {
     return type.trimmed().toByteArray().toLower();
 }
 
-// By the path's extension. An .m3u8 answers M3u: only its body tells HLS from a station list.
-PlaylistFormat formatFromUrl(const QUrl& url) {
-    // path() is decoded and never holds the query or the fragment.
-    const QString path = url.path();
-    const qsizetype dot = path.lastIndexOf(u'.');
-    if (dot < 0 || dot < path.lastIndexOf(u'/')) {
-        return PlaylistFormat::NotPlaylist;
-    }
-    const QString ext = path.mid(dot + 1).toLower();
-    if (ext == QLatin1StringView("pls")) {
-        return PlaylistFormat::Pls;
-    }
-    if (ext == QLatin1StringView("m3u") || ext == QLatin1StringView("m3u8")) {
-        return PlaylistFormat::M3u;
-    }
-    if (ext == QLatin1StringView("asx") || ext == QLatin1StringView("wax") ||
-        ext == QLatin1StringView("wvx")) {
-        return PlaylistFormat::Asx;
-    }
-    return ext == QLatin1StringView("xspf") ? PlaylistFormat::Xspf : PlaylistFormat::NotPlaylist;
-}
-
 bool looksLikeHtml(QStringView head) {
     return startsWithCi(head, QLatin1StringView("<!doctype html")) ||
            rootElementName(head) == QLatin1StringView("html");
@@ -88,6 +66,27 @@ PlaylistFormat formatFromContentType(QByteArrayView contentType) {
         {"application/xspf+xml", PlaylistFormat::Xspf},
     };
     return types.value(mediaType(contentType), PlaylistFormat::NotPlaylist);
+}
+
+PlaylistFormat formatFromUrl(const QUrl& url) {
+    // path() is decoded and never holds the query or the fragment.
+    const QString path = url.path();
+    const qsizetype dot = path.lastIndexOf(u'.');
+    if (dot < 0 || dot < path.lastIndexOf(u'/')) {
+        return PlaylistFormat::NotPlaylist;
+    }
+    const QString ext = path.mid(dot + 1).toLower();
+    if (ext == QLatin1StringView("pls")) {
+        return PlaylistFormat::Pls;
+    }
+    if (ext == QLatin1StringView("m3u") || ext == QLatin1StringView("m3u8")) {
+        return PlaylistFormat::M3u;
+    }
+    if (ext == QLatin1StringView("asx") || ext == QLatin1StringView("wax") ||
+        ext == QLatin1StringView("wvx")) {
+        return PlaylistFormat::Asx;
+    }
+    return ext == QLatin1StringView("xspf") ? PlaylistFormat::Xspf : PlaylistFormat::NotPlaylist;
 }
 
 bool looksLikePlaylistUrl(const QUrl& url) {

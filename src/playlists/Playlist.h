@@ -57,6 +57,10 @@ inline constexpr qint64 kMaxPlaylistBytes = 1024 * 1024;
 // typefinder gives playlists. NotPlaylist when the type says nothing about playlists.
 PlaylistFormat formatFromContentType(QByteArrayView contentType);
 
+// By the path's extension (see looksLikePlaylistUrl()). An .m3u8 answers M3u: only its body
+// tells HLS from a station list.
+PlaylistFormat formatFromUrl(const QUrl& url);
+
 // Cheap test before opening anything: does the URL's path end in a playlist's extension (.pls
 // .m3u .m3u8 .asx .wax .wvx .xspf, any case; the query and fragment do not count)?
 bool looksLikePlaylistUrl(const QUrl& url);

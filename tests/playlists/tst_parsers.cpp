@@ -45,6 +45,8 @@ class TestParsers : public QObject {
     void parse();
     void entryUrl_data();
     void entryUrl();
+    void mediaUrl_data();
+    void mediaUrl();
     void nothingPlayable_data();
     void nothingPlayable();
     void entryCap();
@@ -164,6 +166,7 @@ void TestParsers::parse_data() {
         "#EXTINF:-1 tvg-name=\"a, b\",Main, HQ\nhttp://h/m\n", {"http://h/m|Main, HQ"});
     row("m3u: CR, LF and CRLF", F::M3u, "http://h/1\rhttp://h/2\r\nhttp://h/3\n",
         {"http://h/1|", "http://h/2|", "http://h/3|"});
+    row("m3u: comments and blank lines", F::M3u, "  # note\n\n\thttp://h/1\n", {"http://h/1|"});
     row("m3u: playlist title for the rest", F::M3u, "#PLAYLIST:Station\nhttp://h/1\n",
         {"http://h/1|Station"});
     row("m3u: relative references", F::M3u, "../b.aac\n/root.mp3\n//other.test/x\n",
@@ -258,6 +261,24 @@ void TestParsers::entryUrl() {
     QCOMPARE(playableUrl(written, kWeb).toString(), expected);
 }
 
+void TestParsers::mediaUrl_data() {
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QUrl>("expected");
+    QTest::addColumn<bool>("fetchable");
+    QTest::newRow("a path") << " /srv/a b.pls " << QUrl::fromLocalFile("/srv/a b.pls") << true;
+    QTest::newRow("icy") << "icy://h:8000/x" << QUrl("http://h:8000/x") << true;
+    QTest::newRow("https") << "https://h/x" << QUrl("https://h/x") << true;
+    QTest::newRow("mms") << "mms://h/x" << QUrl("mms://h/x") << false;
+}
+
+void TestParsers::mediaUrl() {
+    QFETCH(QString, written);
+    QFETCH(QUrl, expected);
+    QFETCH(bool, fetchable);
+    QCOMPARE(toMediaUrl(written), expected);
+    QCOMPARE(isFetchable(expected), fetchable);
+}
+
 void TestParsers::nothingPlayable_data() {
     QTest::addColumn<F>("format");
     QTest::addColumn<QByteArray>("body");
@@ -270,7 +291,8 @@ void TestParsers::nothingPlayable_data() {
     for (const auto& [format, unusable] : formats) {
         for (const QByteArray& body : {QByteArray(), unusable, QByteArray("<<>>&&;;<![CDATA[<!--"),
                                        QByteArray("<a b=\"open"), QByteArray("\xEF\xBB\xBF\r\n")}) {
-            QTest::addRow("%d: %s", int(format), body.left(20).constData()) << format << body;
+            QTest::addRow("format %d, body %lld", int(format), qsizetype(body.size()))
+                << format << body;
         }
     }
 }
