@@ -32,7 +32,6 @@ class EntryList {
     bool isFull() const { return m_result.entries.size() >= kMaxPlaylistEntries; }
     // The playlist's own name, for entries without one. The first one given counts.
     void setPlaylistTitle(QStringView title);
-    const QUrl& base() const { return m_base; }
     PlaylistParse take();
 
   private:
