@@ -131,7 +131,8 @@ QString decodeXmlEntities(QStringView raw) {
 }
 
 bool xmlNameIs(QStringView name, QLatin1StringView expected) {
-    return name.compare(expected, Qt::CaseInsensitive) == 0;
+    // The length first: most tags are not the one asked about, and this runs for every tag.
+    return name.size() == expected.size() && name.compare(expected, Qt::CaseInsensitive) == 0;
 }
 
 QString xmlAttribute(const XmlAttribute* attributes, int count, QLatin1StringView name) {
