@@ -51,10 +51,10 @@ class AsxReader : public XmlHandler {
         }
     }
 
-    void characters(QStringView raw, bool decoded) override {
+    void characters(QStringView raw, bool literal) override {
         if (m_inTitle && m_titleText.size() < kMaxTitleLength) {
             raw = raw.first(std::min(raw.size(), kMaxTitleLength - m_titleText.size()));
-            m_titleText += decoded ? raw.toString() : decodeXmlEntities(raw);
+            m_titleText += literal ? raw.toString() : decodeXmlEntities(raw);
         }
     }
 

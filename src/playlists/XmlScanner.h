@@ -24,8 +24,9 @@ class XmlHandler {
     virtual void startElement(QStringView name, const XmlAttribute* attributes, int count,
                               bool selfClosing) = 0;
     virtual void endElement(QStringView name) = 0;
-    // Raw text between tags; CDATA comes with its entities already meaningless (decoded = true).
-    virtual void characters(QStringView raw, bool decoded) = 0;
+    // Text between tags as written, entities not decoded yet; the inside of a CDATA section
+    // comes with literal set, and holds no entities.
+    virtual void characters(QStringView raw, bool literal) = 0;
 };
 
 // A tag with more attributes than this keeps its first ones: no playlist tag has a dozen.

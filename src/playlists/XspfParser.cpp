@@ -50,7 +50,7 @@ class XspfReader : public XmlHandler {
         }
     }
 
-    void characters(QStringView raw, bool decoded) override {
+    void characters(QStringView raw, bool literal) override {
         // A location is kept whole (a cut URL would name another resource); a title need not be.
         if (m_capture == Capture::Title && m_captured.size() >= kMaxTitleLength) {
             return;
@@ -59,7 +59,7 @@ class XspfReader : public XmlHandler {
             raw = raw.first(std::min(raw.size(), kMaxTitleLength - m_captured.size()));
         }
         if (m_capture != Capture::None) {
-            m_captured += decoded ? raw.toString() : decodeXmlEntities(raw);
+            m_captured += literal ? raw.toString() : decodeXmlEntities(raw);
         }
     }
 
