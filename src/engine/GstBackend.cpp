@@ -18,6 +18,7 @@
 #include "engine/MediaNames.h"
 #include "playlists/Playlist.h"
 #include "playlists/PlaylistResolver.h"
+#include "playlists/UrlRules.h"
 
 Q_LOGGING_CATEGORY(lcEngine, "orvane.engine", QtInfoMsg)
 
@@ -92,11 +93,6 @@ bool isUnknownDataError(const GError* err) {
                err->code == GST_STREAM_ERROR_CODEC_NOT_FOUND;
     }
     return err->domain == GST_CORE_ERROR && err->code == GST_CORE_ERROR_MISSING_PLUGIN;
-}
-
-bool isFetchable(const QUrl& url) {
-    return url.isLocalFile() || url.scheme() == QLatin1StringView("http") ||
-           url.scheme() == QLatin1StringView("https");
 }
 
 QString takeTagString(const GstTagList* tags, const char* tag) {
@@ -535,9 +531,8 @@ void GstBackend::onResolved(const PlaylistResult& result) {
             forgetEntry();
             // Undecodable data that is no playlist either: what the pipeline said about it is
             // the better reason.
-            fail(probing && result.error.startsWith(QLatin1StringView("not a playlist"))
-                     ? m_probeReason
-                     : result.error,
+            fail(probing && result.errorKind == PlaylistError::NotPlaylist ? m_probeReason
+                                                                           : result.error,
                  false);
             break;
     }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QUrl>
 
+#include "playlists/UrlRules.h"
+
 namespace orvane {
 
 // Stations mostly publish playlist links rather than the stream itself. This unit knows the
@@ -30,9 +32,22 @@ struct PlaylistEntry {
     bool operator==(const PlaylistEntry&) const = default;
 };
 
+// Why a playlist gave no streams, for code that must tell the cases apart; the text beside it is
+// for people.
+enum class PlaylistError {
+    None,
+    NotPlaylist,  // the body is media, a web page or other data, not a station list
+    NoEntries,    // a station list without a playable entry
+    TooLarge,     // over kMaxPlaylistBytes
+    Fetch,        // the download or the read failed: network, HTTP status, file, time
+    Nesting,      // playlists in a loop, nested too deep, or too many of them
+    InvalidUrl,   // nothing that could be fetched
+};
+
 struct PlaylistParse {
     QList<PlaylistEntry> entries;  // in playlist order, unusable ones dropped
     QString error;                 // set exactly when entries is empty
+    PlaylistError errorKind = PlaylistError::None;
 };
 
 // The largest playlist anyone fetches; a bigger body is not a station list.
@@ -42,13 +57,13 @@ inline constexpr qint64 kMaxPlaylistBytes = 1024 * 1024;
 // typefinder gives playlists. NotPlaylist when the type says nothing about playlists.
 PlaylistFormat formatFromContentType(QByteArrayView contentType);
 
-// By the path's extension (.pls .m3u .m3u8 .asx .wax .wvx .xspf), case-insensitive; the query
-// and fragment are ignored. An .m3u8 answers M3u: only its body tells HLS from a station list.
+// By the path's extension (see looksLikePlaylistUrl()). An .m3u8 answers M3u: only its body
+// tells HLS from a station list.
 PlaylistFormat formatFromUrl(const QUrl& url);
 
-// Cheap test before opening anything: does the URL name a playlist file?
+// Cheap test before opening anything: does the URL's path end in a playlist's extension (.pls
+// .m3u .m3u8 .asx .wax .wvx .xspf, any case; the query and fragment do not count)?
 bool looksLikePlaylistUrl(const QUrl& url);
-bool looksLikePlaylistUrl(const QString& url);
 
 // Audio, video or other binary data rather than text (MP3/ADTS frames, ID3, Ogg, FLAC, ASF, MP4,
 // NUL bytes, mostly control characters). Looks at the first few KiB only.
@@ -57,10 +72,6 @@ bool looksBinary(QByteArrayView head);
 // A type that announces audio or video data, not a playlist (audio/mpeg, application/ogg...).
 bool isMediaContentType(QByteArrayView contentType);
 
-// From the bytes alone; NotPlaylist when they carry no recognisable signature. HLS needs the
-// whole body (or at least its tags) to be told from a station list.
-PlaylistFormat sniffPlaylistFormat(QByteArrayView body);
-
 // The body decides first (binary data and web pages are never playlists; a signature wins over
 // what the server claims), then the content type, then the URL's extension.
 PlaylistFormat detectPlaylistFormat(QByteArrayView contentType, const QUrl& url,
@@ -68,19 +79,8 @@ PlaylistFormat detectPlaylistFormat(QByteArrayView contentType, const QUrl& url,
 
 // Parses a body of the given format. base is where the playlist came from (after redirects):
 // relative entries resolve against it, and a local playlist's bare or Windows-style paths
-// resolve against its folder. Hls yields the base itself; NotPlaylist is an error.
+// resolve against its folder. Hls yields the base itself; NotPlaylist is an error. At most the
+// first 256 playable entries are kept.
 PlaylistParse parsePlaylist(PlaylistFormat format, QByteArrayView body, const QUrl& base);
-
-// Turns one entry as written into a URL a player can open, or an invalid QUrl when it is not
-// usable: empty, unresolvable, a scheme we do not play, or a local file named by a remote
-// playlist. icy:// becomes http://.
-QUrl playableUrl(const QString& written, const QUrl& base);
-
-// What a user wrote as a source: an absolute local path becomes a file:// URL, icy:// becomes
-// http://, anything else is read as a URL.
-QUrl toMediaUrl(const QString& text);
-
-// The URL as text for comparisons and loop detection: fragment dropped, fully encoded.
-QString urlKey(const QUrl& url);
 
 }  // namespace orvane

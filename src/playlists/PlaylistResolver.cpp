@@ -1,277 +1,56 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "playlists/PlaylistResolver.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QPointer>
 #include <QPromise>
 #include <QSet>
 #include <QThreadPool>
-#include <QTimer>
-#include <functional>
 #include <vector>
 
-#include "config/BuildInfo.h"
+#include "playlists/Download.h"
 
 namespace orvane {
 
 namespace {
 
 // Once this much of a body is in, it is clear whether it is text or media.
-constexpr qsizetype kSniffBytes = 512;
+constexpr qsizetype kMediaSniffBytes = 512;
 
 const QString kNoEntries = QStringLiteral("playlist has no playable entries");
 
-bool isFetchable(const QUrl& url) {
-    return url.scheme() == QLatin1StringView("http") ||
-           url.scheme() == QLatin1StringView("https") || url.isLocalFile();
-}
+enum class Outcome { Pending, AsIs, Entries, Error };
 
-QString sizeText(qint64 bytes) {
-    constexpr qint64 kMiB = 1024 * 1024;
-    return bytes % kMiB == 0 ? QStringLiteral("%1 MiB").arg(bytes / kMiB)
-                             : QStringLiteral("%1 bytes").arg(bytes);
-}
-
-struct FileRead {
-    QByteArray body;
+// What a whole body turned out to be.
+struct Verdict {
+    Outcome outcome = Outcome::Error;
     QString error;
+    PlaylistError errorKind = PlaylistError::None;
+    QList<PlaylistEntry> entries;
 };
 
-// Runs on a pool thread: a file on a stalled network mount must not freeze the window. Reads
-// one byte past the cap so that "too large" can be told from "exactly the cap".
-FileRead readLocalFile(const QString& path, qint64 maxBytes) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        return {{}, QStringLiteral("no such file: %1").arg(path)};
+// Runs on a pool thread: parsing is linear, but a 1 MiB body is still milliseconds the window
+// should not wait, and a list of 31 of them more. claimed: the URL's name or the caller says
+// playlist, so anything else is an error rather than media to play as it is.
+Verdict readBody(const QByteArray& contentType, const QUrl& url, const QUrl& finalUrl,
+                 const QByteArray& body, bool claimed) {
+    const PlaylistFormat format = detectPlaylistFormat(contentType, url, body);
+    if (format == PlaylistFormat::Hls) {
+        return {Outcome::AsIs, {}, PlaylistError::None, {}};
     }
-    // A FIFO or a device would block the read or never end.
-    if (!info.isFile()) {
-        return {{}, QStringLiteral("not a regular file: %1").arg(path)};
+    if (format == PlaylistFormat::NotPlaylist) {
+        if (claimed || formatFromContentType(contentType) != PlaylistFormat::NotPlaylist) {
+            return {
+                Outcome::Error, QStringLiteral("not a playlist"), PlaylistError::NotPlaylist, {}};
+        }
+        return {Outcome::AsIs, {}, PlaylistError::None, {}};
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {{}, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+    PlaylistParse parse = parsePlaylist(format, body, finalUrl);
+    if (parse.entries.isEmpty()) {
+        return {Outcome::Error, parse.error, parse.errorKind, {}};
     }
-    FileRead result;
-    result.body = file.read(maxBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        result.error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-    }
-    return result;
+    return {Outcome::Entries, {}, PlaylistError::None, std::move(parse.entries)};
 }
-
-// One capped download of one URL. It reports through `changed` whenever it learns something
-// (headers, data, the end), and never after stop(). Everything it owns is a child, so
-// destroying the resolver ends it even when a deferred delete is still pending.
-class Download : public QObject {
-  public:
-    Download(QNetworkAccessManager* nam, const QUrl& url, const PlaylistResolver::Limits& limits,
-             QObject* parent, std::function<void()> changed)
-        : QObject(parent), finalUrl(url), m_limits(limits), m_changed(std::move(changed)) {
-        m_timer.setSingleShot(true);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            finish(QStringLiteral("playlist download timed out after %1 s")
-                       .arg(m_limits.timeoutMs / 1000.0));
-        });
-        m_timer.start(m_limits.timeoutMs);
-        if (url.isLocalFile()) {
-            startFile(url.toLocalFile());
-        } else {
-            startHttp(nam, url);
-        }
-    }
-
-    ~Download() override { stop(); }
-
-    // Closes the connection and silences the download for good.
-    void stop() {
-        m_stopped = true;
-        release();
-    }
-
-    bool headersKnown = false;
-    QByteArray contentType;
-    QByteArray body;
-    QUrl finalUrl;  // after redirects: relative entries resolve against it
-    bool finished = false;
-    QString error;
-
-  private:
-    void startHttp(QNetworkAccessManager* nam, const QUrl& url) {
-        // Redirects are followed here rather than by Qt Network, which can lose count in a
-        // redirect loop and end with no error at all; this way the time cap also spans them.
-        QNetworkRequest request(url);
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             QNetworkRequest::ManualRedirectPolicy);
-        request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(build::kUserAgent));
-        m_reply = nam->get(request);
-        QNetworkReply* reply = m_reply;
-        connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
-            if (!successful(reply)) {
-                return;
-            }
-            headersKnown = true;
-            contentType = reply->rawHeader("Content-Type");
-            finalUrl = reply->url();
-            notify();  // media behind a name that claims nothing is settled by its type alone
-            const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-            if (!m_stopped && length.isValid() && length.toLongLong() > m_limits.maxBytes) {
-                finish(tooLarge());
-            }
-        });
-        connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
-            if (!successful(reply)) {
-                reply->readAll();  // an error page: the status says it all
-                return;
-            }
-            body += reply->read(m_limits.maxBytes + 1 - body.size());
-            if (body.size() > m_limits.maxBytes) {
-                finish(tooLarge());
-                return;
-            }
-            notify();
-        });
-        connect(reply, &QNetworkReply::finished, this, [this, nam, reply] {
-            if (reply->error() != QNetworkReply::NoError) {
-                finish(errorText(reply));
-                return;
-            }
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            const QVariant target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
-            if (status >= 300 && status < 400 && target.isValid()) {
-                redirect(nam, reply->url().resolved(target.toUrl()));
-                return;
-            }
-            if (!successful(reply)) {
-                finish(status > 0 ? QStringLiteral("HTTP %1").arg(status)
-                                  : QStringLiteral("no HTTP answer"));
-                return;
-            }
-            if (reply->bytesAvailable() > 0) {
-                body += reply->read(m_limits.maxBytes + 1 - body.size());
-            }
-            contentType = reply->rawHeader("Content-Type");
-            finalUrl = reply->url();
-            finish(body.size() > m_limits.maxBytes ? tooLarge() : QString());
-        });
-    }
-
-    void redirect(QNetworkAccessManager* nam, const QUrl& target) {
-        // Stations move between http and https in both directions; anything else is refused.
-        if (target.scheme() != QLatin1StringView("http") &&
-            target.scheme() != QLatin1StringView("https")) {
-            finish(QStringLiteral("redirected to an unsupported URL"));
-            return;
-        }
-        if (++m_redirects > m_limits.maxRedirects) {
-            finish(QStringLiteral("too many redirects"));
-            return;
-        }
-        m_reply->disconnect(this);
-        m_reply->deleteLater();
-        m_reply = nullptr;
-        headersKnown = false;
-        contentType.clear();
-        body.clear();
-        finalUrl = target;
-        startHttp(nam, target);
-    }
-
-    void startFile(const QString& path) {
-        auto promise = std::make_shared<QPromise<FileRead>>();
-        m_watcher = new QFutureWatcher<FileRead>(this);
-        connect(m_watcher, &QFutureWatcher<FileRead>::finished, this, [this] {
-            const FileRead read = m_watcher->future().result();
-            body = read.body;
-            headersKnown = true;
-            QString failure = read.error;
-            if (failure.isEmpty() && body.size() > m_limits.maxBytes) {
-                failure = tooLarge();
-            }
-            finish(failure);
-        });
-        m_watcher->setFuture(promise->future());
-        promise->start();
-        const qint64 maxBytes = m_limits.maxBytes;
-        QThreadPool::globalInstance()->start([promise, path, maxBytes] {
-            promise->addResult(readLocalFile(path, maxBytes));
-            promise->finish();
-        });
-    }
-
-    static bool successful(QNetworkReply* reply) {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        return status >= 200 && status < 300;
-    }
-
-    static QString errorText(QNetworkReply* reply) {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status >= 400) {
-            const QString phrase =
-                reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
-            return phrase.isEmpty() ? QStringLiteral("HTTP %1").arg(status)
-                                    : QStringLiteral("HTTP %1 %2").arg(status).arg(phrase);
-        }
-        return reply->errorString();
-    }
-
-    QString tooLarge() const {
-        return QStringLiteral("playlist is larger than %1").arg(sizeText(m_limits.maxBytes));
-    }
-
-    void finish(const QString& failure) {
-        if (finished || m_stopped) {
-            return;
-        }
-        finished = true;
-        error = failure;
-        release();
-        notify();
-    }
-
-    void notify() {
-        if (!m_stopped) {
-            m_changed();
-        }
-    }
-
-    // Ends all I/O without a word to anyone: an aborted reply's finished() must not come back
-    // here, so it is disconnected first.
-    void release() {
-        m_timer.stop();
-        if (m_reply) {
-            m_reply->disconnect(this);
-            m_reply->abort();
-            m_reply->deleteLater();
-            m_reply = nullptr;
-        }
-        if (m_watcher) {
-            // The worker thread finishes its read on its own; nobody listens any more.
-            m_watcher->disconnect(this);
-        }
-    }
-
-    PlaylistResolver::Limits m_limits;
-    std::function<void()> m_changed;
-    QTimer m_timer{this};
-    QPointer<QNetworkReply> m_reply;
-    QFutureWatcher<FileRead>* m_watcher = nullptr;
-    int m_redirects = 0;
-    bool m_stopped = false;
-};
-
-// Downloads are deleted from the event loop: one may be stopped from inside its own signal.
-struct DownloadDeleter {
-    void operator()(Download* download) const {
-        download->stop();
-        download->deleteLater();
-    }
-};
 
 }  // namespace
 
@@ -279,8 +58,6 @@ struct DownloadDeleter {
 // it names. Children download side by side, so a resolve takes at most one timeout per level.
 class PlaylistResolver::Private {
   public:
-    enum class Outcome { Pending, AsIs, Entries, Error };
-
     struct Node;
     struct Item {
         PlaylistEntry entry;          // a stream, when there is no child
@@ -295,9 +72,11 @@ class PlaylistResolver::Private {
         Node* parent = nullptr;
         Outcome outcome = Outcome::Pending;
         QString error;
+        PlaylistError errorKind = PlaylistError::None;
         bool headersChecked = false;
         bool sniffed = false;
         std::unique_ptr<Download, DownloadDeleter> download;
+        std::unique_ptr<QFutureWatcher<Verdict>> reading;  // the body, on a pool thread
         std::vector<Item> items;
         int pendingChildren = 0;
     };
@@ -306,12 +85,7 @@ class PlaylistResolver::Private {
         : q(owner), limits(limits), nam(new QNetworkAccessManager(owner)) {}
 
     void start(const QUrl& asked, bool knownPlaylist) {
-        QUrl url = asked;
-        if (url.scheme().isEmpty() && url.path().startsWith(QLatin1Char('/'))) {
-            url = QUrl::fromLocalFile(url.path());
-        } else if (url.scheme() == QLatin1StringView("icy")) {
-            url.setScheme(QStringLiteral("http"));
-        }
+        const QUrl url = toMediaUrl(asked.toString());
         busy = true;
         fetches = 0;
         root = std::make_unique<Node>();
@@ -319,11 +93,13 @@ class PlaylistResolver::Private {
         root->expectPlaylist = knownPlaylist;
         root->chain = {urlKey(url)};
         if (!url.isValid() || url.isRelative()) {
-            settle(root.get(), Outcome::Error, QStringLiteral("invalid URL"));
+            settle(root.get(), Outcome::Error, QStringLiteral("invalid URL"),
+                   PlaylistError::InvalidUrl);
         } else if (!isFetchable(url)) {
             if (knownPlaylist) {
                 settle(root.get(), Outcome::Error,
-                       QStringLiteral("cannot fetch a playlist over %1").arg(url.scheme()));
+                       QStringLiteral("cannot fetch a playlist over %1").arg(url.scheme()),
+                       PlaylistError::InvalidUrl);
             } else {
                 settle(root.get(), Outcome::AsIs);
             }
@@ -340,8 +116,9 @@ class PlaylistResolver::Private {
 
     void fetch(Node* node) {
         ++fetches;
-        node->download.reset(
-            new Download(nam, node->url, limits, q, [this, node] { onDownloadChanged(node); }));
+        const DownloadLimits downloadLimits{limits.maxBytes, limits.timeoutMs, limits.maxRedirects};
+        node->download.reset(new Download(nam, node->url, downloadLimits, q,
+                                          [this, node] { onDownloadChanged(node); }));
     }
 
     void onDownloadChanged(Node* node) {
@@ -359,49 +136,58 @@ class PlaylistResolver::Private {
                 return;
             }
         }
-        if (!node->sniffed && (download.body.size() >= kSniffBytes || download.finished)) {
+        if (!node->sniffed && (download.body.size() >= kMediaSniffBytes || download.finished)) {
             node->sniffed = true;
             if (looksBinary(download.body)) {
                 if (claimed) {
-                    settle(node, Outcome::Error, QStringLiteral("not a playlist (binary data)"));
+                    settle(node, Outcome::Error, QStringLiteral("not a playlist (binary data)"),
+                           PlaylistError::NotPlaylist);
                 } else {
                     settle(node, Outcome::AsIs);
                 }
                 return;
             }
         }
-        if (!download.finished) {
+        if (!download.finished || node->reading) {
             return;
         }
         if (!download.error.isEmpty()) {
-            settle(node, Outcome::Error, download.error);
+            settle(node, Outcome::Error, download.error, download.errorKind);
             return;
         }
-        const PlaylistFormat format =
-            detectPlaylistFormat(download.contentType, node->url, download.body);
-        if (format == PlaylistFormat::Hls) {
-            settle(node, Outcome::AsIs);
+        read(node, claimed);
+    }
+
+    // Detects and parses the body on a pool thread. A node that dies first (cancel, a new
+    // resolve, the resolver's end) takes its watcher with it, so no answer reaches it.
+    void read(Node* node, bool claimed) {
+        const Download& download = *node->download;
+        auto promise = std::make_shared<QPromise<Verdict>>();
+        node->reading = std::make_unique<QFutureWatcher<Verdict>>();
+        QObject::connect(node->reading.get(), &QFutureWatcher<Verdict>::finished, q,
+                         [this, node] { onRead(node, node->reading->future().result()); });
+        node->reading->setFuture(promise->future());
+        promise->start();
+        QThreadPool::globalInstance()->start([promise, type = download.contentType, url = node->url,
+                                              finalUrl = download.finalUrl, body = download.body,
+                                              claimed] {
+            promise->addResult(readBody(type, url, finalUrl, body, claimed));
+            promise->finish();
+        });
+    }
+
+    void onRead(Node* node, const Verdict& verdict) {
+        if (verdict.outcome != Outcome::Entries) {
+            settle(node, verdict.outcome, verdict.error, verdict.errorKind);
             return;
         }
-        if (format == PlaylistFormat::NotPlaylist) {
-            if (claimed ||
-                formatFromContentType(download.contentType) != PlaylistFormat::NotPlaylist) {
-                settle(node, Outcome::Error, QStringLiteral("not a playlist"));
-            } else {
-                settle(node, Outcome::AsIs);
-            }
-            return;
-        }
-        const PlaylistParse parse = parsePlaylist(format, download.body, download.finalUrl);
-        if (parse.entries.isEmpty()) {
-            settle(node, Outcome::Error, parse.error);
-            return;
-        }
-        const QString finalKey = urlKey(download.finalUrl);
+        const QString finalKey = urlKey(node->download->finalUrl);
         if (!node->chain.contains(finalKey)) {
             node->chain.append(finalKey);
         }
-        expand(node, parse.entries);
+        // The body has served its purpose: a list of 31 big playlists need not keep them all.
+        node->download.reset();
+        expand(node, verdict.entries);
     }
 
     // Streams stay as they are; playlists become children, fetched side by side. A child that
@@ -423,15 +209,12 @@ class PlaylistResolver::Private {
                 child->chain = node->chain;
                 child->chain.append(key);
                 if (node->chain.contains(key)) {
-                    child->outcome = Outcome::Error;
-                    child->error = QStringLiteral("playlists refer to each other in a loop");
+                    refuse(child.get(), QStringLiteral("playlists refer to each other in a loop"));
                 } else if (child->depth > limits.maxDepth) {
-                    child->outcome = Outcome::Error;
-                    child->error = QStringLiteral("playlists nested more than %1 levels deep")
-                                       .arg(limits.maxDepth);
+                    refuse(child.get(), QStringLiteral("playlists nested more than %1 levels deep")
+                                            .arg(limits.maxDepth));
                 } else if (fetches + static_cast<int>(toFetch.size()) >= limits.maxFetches) {
-                    child->outcome = Outcome::Error;
-                    child->error = QStringLiteral("too many nested playlists");
+                    refuse(child.get(), QStringLiteral("too many nested playlists"));
                 } else {
                     toFetch.push_back(child.get());
                 }
@@ -451,12 +234,18 @@ class PlaylistResolver::Private {
         }
     }
 
-    void settle(Node* node, Outcome outcome, const QString& error = {}) {
+    static void refuse(Node* child, const QString& why) {
+        child->outcome = Outcome::Error;
+        child->error = why;
+        child->errorKind = PlaylistError::Nesting;
+    }
+
+    void settle(Node* node, Outcome outcome, const QString& error = {},
+                PlaylistError kind = PlaylistError::None) {
         node->outcome = outcome;
         node->error = error;
-        if (node->download) {
-            node->download->stop();
-        }
+        node->errorKind = kind;
+        node->download.reset();  // stops it; deleted from the event loop
         done(node);
     }
 
@@ -472,7 +261,7 @@ class PlaylistResolver::Private {
     }
 
     void flatten(const Node& node, const QString& inheritedTitle, QList<PlaylistEntry>* out,
-                 QSet<QString>* seen, QString* firstError) const {
+                 QSet<QString>* seen, const Node** firstFailure) const {
         const auto add = [&](PlaylistEntry entry, const QString& fallbackTitle) {
             // The same stream twice would only be tried twice.
             const QString key = urlKey(entry.url);
@@ -498,12 +287,12 @@ class PlaylistResolver::Private {
                     add({child->url, {}, false}, title);
                     break;
                 case Outcome::Entries:
-                    flatten(*child, title, out, seen, firstError);
+                    flatten(*child, title, out, seen, firstFailure);
                     break;
                 case Outcome::Error:
                 case Outcome::Pending:
-                    if (firstError->isEmpty()) {
-                        *firstError = child->error;
+                    if (!*firstFailure) {
+                        *firstFailure = child;
                     }
                     break;
             }
@@ -521,14 +310,18 @@ class PlaylistResolver::Private {
             case Outcome::Pending:
                 result.kind = PlaylistResult::Kind::Error;
                 result.error = root->error;
+                result.errorKind = root->errorKind;
                 break;
             case Outcome::Entries: {
                 QSet<QString> seen;
-                QString firstError;
-                flatten(*root, {}, &result.streams, &seen, &firstError);
+                const Node* firstFailure = nullptr;
+                flatten(*root, {}, &result.streams, &seen, &firstFailure);
                 if (result.streams.isEmpty()) {
+                    // Nothing left: the first failure is the reason.
                     result.kind = PlaylistResult::Kind::Error;
-                    result.error = firstError.isEmpty() ? kNoEntries : firstError;
+                    result.error = firstFailure ? firstFailure->error : kNoEntries;
+                    result.errorKind =
+                        firstFailure ? firstFailure->errorKind : PlaylistError::NoEntries;
                 } else {
                     result.kind = PlaylistResult::Kind::Streams;
                 }
@@ -588,10 +381,6 @@ void PlaylistResolver::cancel() {
 
 bool PlaylistResolver::isBusy() const {
     return d->busy;
-}
-
-const PlaylistResolver::Limits& PlaylistResolver::limits() const {
-    return d->limits;
 }
 
 }  // namespace orvane

@@ -22,14 +22,15 @@ struct PlaylistResult {
     QUrl url;  // what was asked for, as a URL (a local path becomes file://, icy:// http://)
     QList<PlaylistEntry> streams;
     QString error;
+    PlaylistError errorKind = PlaylistError::None;  // None unless kind is Error
 };
 
 // Turns a playlist URL into the flat list of streams it names, on the user-interface thread
 // without ever blocking it. http and https are fetched with Qt Network (redirects followed),
-// file:// URLs and absolute paths are read on a worker thread. Every download is capped in
-// size and time. Entries that are playlists themselves (by name, or ASX <entryref>) are
-// expanded in place, a limited number of levels deep and never in a loop; one that fails is
-// dropped and the rest still count, so the caller gets every stream there is to try.
+// file:// URLs and absolute paths are read on a worker thread, and every body is parsed on one.
+// Every download is capped in size and time. Entries that are playlists themselves (by name, or ASX
+// <entryref>) are expanded in place, a limited number of levels deep and never in a loop; one that
+// fails is dropped and the rest still count, so the caller gets every stream there is to try.
 //
 // One resolve at a time: a new resolve(), cancel() or destruction abandons the current one,
 // closes its connections, and guarantees that its finished() never comes. finished() is always
@@ -67,7 +68,6 @@ class PlaylistResolver : public QObject {
     void cancel();
 
     bool isBusy() const;
-    const Limits& limits() const;
 
   signals:
     void finished(const orvane::PlaylistResult& result);
