@@ -25,7 +25,7 @@ export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON
 
-echo "=== Fuzz smoke (clang, libFuzzer): 8 s per target"
-"$root/tests/fuzz/smoke.sh" "$root/build-fuzz" 8
+echo "=== Fuzz smoke (clang, libFuzzer): 6 s per target"
+"$root/tests/fuzz/smoke.sh" "$root/build-fuzz" 6
 
 echo "=== All tests passed in both builds ($(( $(date +%s) - start )) s)"
