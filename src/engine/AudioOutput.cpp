@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/AudioOutput.h"
+
+#include <gst/audio/gstaudiobasesink.h>
+#include <gst/gst.h>
+
+#include <QByteArray>
+#include <QLoggingCategory>
+
+namespace orvane {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcAudio, "orvane.engine.audio", QtInfoMsg)
+
+// The sound server's ring buffer. GStreamer's defaults (200 ms, written in 10 ms segments) suit
+// calls and games; a radio stream has seconds of network buffer in front of it, so writing in
+// 100 ms segments costs nothing audible and wakes the audio thread a tenth as often. The whole
+// buffer stays short enough that a volume step is heard within half a second.
+constexpr gint64 kBufferTimeUs = 400000;
+constexpr gint64 kLatencyTimeUs = 100000;
+
+constexpr const char* kApplicationName = "Orvane Player";
+constexpr const char* kIconName = "orvaneplayer";
+constexpr const char* kMediaRole = "music";
+
+// Marks the sinks made here and carries the stream's current title (a g_strdup'ed string).
+constexpr const char* kTitleKey = "orvane-stream-title";
+
+bool hasProperty(GstElement* element, const char* name, GType type) {
+    GParamSpec* pspec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), name);
+    return pspec && g_type_is_a(pspec->value_type, type);
+}
+
+// PulseAudio's sink (and PipeWire's, through its PulseAudio service) takes the stream's
+// properties as a structure and hands them to the server when it opens a stream.
+void applyStreamProperties(GstElement* element, const char* title) {
+    if (!hasProperty(element, "stream-properties", GST_TYPE_STRUCTURE)) {
+        return;
+    }
+    GstStructure* props = gst_structure_new(
+        "props", "application.name", G_TYPE_STRING, kApplicationName, "application.icon_name",
+        G_TYPE_STRING, kIconName, "media.role", G_TYPE_STRING, kMediaRole, nullptr);
+    if (title && *title) {
+        gst_structure_set(props, "media.name", G_TYPE_STRING, title, nullptr);
+    }
+    g_object_set(element, "stream-properties", props, nullptr);
+    gst_structure_free(props);
+}
+
+void configureElement(GstElement* element, const char* title) {
+    if (GST_IS_AUDIO_BASE_SINK(element)) {
+        g_object_set(element, "buffer-time", kBufferTimeUs, "latency-time", kLatencyTimeUs,
+                     nullptr);
+    }
+    // The mixer lists the connection (client) by this name, and the stream under it.
+    if (hasProperty(element, "client-name", G_TYPE_STRING)) {
+        g_object_set(element, "client-name", kApplicationName, nullptr);
+    }
+    applyStreamProperties(element, title);
+}
+
+const char* titleOf(GstElement* sink) {
+    return static_cast<const char*>(g_object_get_data(G_OBJECT(sink), kTitleKey));
+}
+
+// autoaudiosink adds the sink it picks when it starts (and again after each stop), so each one
+// is configured as it arrives.
+void onElementAdded(GstBin* sink, GstBin* /*subBin*/, GstElement* element, gpointer /*data*/) {
+    configureElement(element, titleOf(GST_ELEMENT(sink)));
+}
+
+void forEachElement(GstElement* sink, const char* title) {
+    if (!GST_IS_BIN(sink)) {
+        configureElement(sink, title);
+        return;
+    }
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(sink));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        configureElement(GST_ELEMENT(g_value_get_object(&item)), title);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+}
+
+GstElement* sinkFromEnvironment() {
+    const QByteArray description = qgetenv("ORVANE_AUDIO_SINK");
+    if (description.isEmpty()) {
+        return nullptr;
+    }
+    GError* err = nullptr;
+    GstElement* sink = gst_parse_bin_from_description(description.constData(), TRUE, &err);
+    if (!sink) {
+        qCWarning(lcAudio) << "ORVANE_AUDIO_SINK:" << (err ? err->message : "unusable");
+    }
+    g_clear_error(&err);
+    return sink;
+}
+
+}  // namespace
+
+GstElement* createAudioSink() {
+    GstElement* sink = sinkFromEnvironment();
+    if (!sink) {
+        sink = gst_element_factory_make("autoaudiosink", nullptr);
+    }
+    if (!sink) {
+        return nullptr;
+    }
+    g_object_set_data_full(G_OBJECT(sink), kTitleKey, g_strdup(""), g_free);
+    forEachElement(sink, nullptr);
+    if (GST_IS_BIN(sink)) {
+        g_signal_connect(sink, "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
+    }
+    return sink;
+}
+
+void setAudioStreamTitle(GstElement* playbin, const QString& title) {
+    GstElement* sink = nullptr;
+    g_object_get(playbin, "audio-sink", &sink, nullptr);
+    if (!sink) {
+        return;
+    }
+    const QByteArray text = title.toUtf8();
+    // Only sinks made by createAudioSink() carry a title; a repeated title changes nothing.
+    if (const char* current = titleOf(sink); current && text != current) {
+        g_object_set_data_full(G_OBJECT(sink), kTitleKey, g_strdup(text.constData()), g_free);
+        forEachElement(sink, text.constData());
+    }
+    gst_object_unref(sink);
+}
+
+}  // namespace orvane
