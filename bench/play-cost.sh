@@ -68,24 +68,24 @@ read -r -t 10 -u "$dfd" display_no
 export DISPLAY=":$display_no"
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 
-# measure NAME PROCESS COMMAND... -> "cpu_s peak_rss_kb pss_kb private_kb" of one run. Memory is
-# read from PROCESS a few seconds before the end; peak RSS also counts shared libraries' pages,
-# which PSS divides among the programs that map them.
+# measure NAME COMMAND... -> "cpu_s peak_rss_kb pss_kb private_kb" of one run. Memory is read
+# from the measured program a few seconds before the end; peak RSS also counts shared libraries'
+# pages, which PSS divides among the programs that map them. The program is the child of
+# timeout, itself the child of time (env, setpriv and cvlc all exec in place).
 measure() {
-    local name="$1" proc="$2"; shift 2
-    (
-        sleep $((seconds > 4 ? seconds - 3 : 1))
-        pid=$(pgrep -n -x "$proc") &&
-            awk '/^Pss:/ {p=$2} /^Anonymous:/ {a=$2} END {print p, a}' \
-                "/proc/$pid/smaps_rollup" >"$work/$name.mem"
-    ) &
-    local sampler=$!
-    /usr/bin/time -v -o "$work/$name.time" timeout -s TERM "$seconds" "$@" >/dev/null 2>"$work/$name.err" || true
+    local name="$1" timer watchdog pid; shift
+    /usr/bin/time -v -o "$work/$name.time" timeout -s TERM "$seconds" "$@" >/dev/null 2>"$work/$name.err" &
+    timer=$!
+    sleep $((seconds > 4 ? seconds - 3 : 1))
+    watchdog=$(pgrep -P "$timer" | head -n 1) && pid=$(pgrep -P "$watchdog" | head -n 1) &&
+        awk '/^Pss:/ {p=$2} /^Anonymous:/ {a=$2} END {print p, a}' \
+            "/proc/$pid/smaps_rollup" >"$work/$name.mem"
+    wait "$timer" || true
     [ -z "${BENCH_VERBOSE:-}" ] || tail -5 "$work/$name.err" >&2
-    wait "$sampler" || true
     awk -F': ' '/User time/ {u=$2} /System time/ {s=$2} /Maximum resident/ {r=$2}
         END {printf "%.2f %d ", u + s, r}' "$work/$name.time"
     cat "$work/$name.mem" 2>/dev/null || echo "0 0"
+    rm -f "$work/$name.mem"
 }
 
 # The player with a one-line source list; a helper presses PLAY on its real window.
@@ -101,9 +101,9 @@ run_player() {  # run_player NAME EXE URL [AUDIO_SINK]: one measured run
     ) &
     clicker=$!
     (cd "$work/player" && if [ -n "$sink" ]; then
-        measure "$name" orvaneplayer env QT_QPA_PLATFORM=xcb ORVANE_AUDIO_SINK="$sink" "$exe"
+        measure "$name" env QT_QPA_PLATFORM=xcb ORVANE_AUDIO_SINK="$sink" "$exe"
     else
-        measure "$name" orvaneplayer env -u ORVANE_AUDIO_SINK QT_QPA_PLATFORM=xcb "$exe"
+        measure "$name" env -u ORVANE_AUDIO_SINK QT_QPA_PLATFORM=xcb "$exe"
     fi)
     wait "$clicker" || echo "warning: could not press PLAY ($name)" >&2
 }
@@ -113,17 +113,17 @@ discard="fakesink sync=true"
 run_floor() {
     local sink=()
     [ -z "${3-}" ] || sink=("audio-sink=$3")
-    measure "$1" gst-launch-1.0 gst-launch-1.0 -q playbin uri="$2" volume=0.015625 "${sink[@]}"
+    measure "$1" gst-launch-1.0 -q playbin uri="$2" volume=0.015625 "${sink[@]}"
 }
-run_mpv() { measure mpv mpv mpv --no-config --no-video --ao=null --really-quiet "${url[mp3]}"; }
+run_mpv() { measure mpv mpv --no-config --no-video --ao=null --really-quiet "${url[mp3]}"; }
 run_vlc() {
     if [ "$(id -u)" -eq 0 ]; then
         # setpriv execs VLC in place (runuser would fork, and its child's CPU would go uncounted).
         mkdir -p "$work/vlc-home" && chown nobody "$work/vlc-home"
-        measure vlc vlc setpriv --reuid=nobody --regid=nogroup --clear-groups \
+        measure vlc setpriv --reuid=nobody --regid=nogroup --clear-groups \
             env HOME="$work/vlc-home" cvlc --aout=dummy --no-video -q "${url[mp3]}"
     else
-        measure vlc vlc cvlc --aout=dummy --no-video -q "${url[mp3]}"
+        measure vlc cvlc --aout=dummy --no-video -q "${url[mp3]}"
     fi
 }
 

@@ -20,6 +20,11 @@ Q_LOGGING_CATEGORY(lcAudio, "orvane.engine.audio", QtInfoMsg)
 constexpr gint64 kBufferTimeUs = 400000;
 constexpr gint64 kLatencyTimeUs = 100000;
 
+// Decoders hand over a frame at a time (26 ms for MP3), and every hand-over wakes the sink's
+// thread and the sound server's client thread. Gathered into 100 ms blocks, they wake a third as
+// often (measured with PulseAudio: 54 -> 30 and 73 -> 46 wake-ups a second).
+constexpr const char* kBlockDuration = "1/10";
+
 constexpr const char* kApplicationName = "Orvane Player";
 constexpr const char* kIconName = "orvaneplayer";
 constexpr const char* kMediaRole = "music";
@@ -99,6 +104,22 @@ GstElement* sinkFromEnvironment() {
     return sink;
 }
 
+// `sink` behind an audiobuffersplit, in one bin; `sink` alone where that element is missing.
+GstElement* inBlocks(GstElement* sink) {
+    GstElement* split = gst_element_factory_make("audiobuffersplit", nullptr);
+    if (!split) {
+        return sink;
+    }
+    gst_util_set_object_arg(G_OBJECT(split), "output-buffer-duration", kBlockDuration);
+    GstElement* bin = gst_bin_new("audio-output");
+    gst_bin_add_many(GST_BIN(bin), split, sink, nullptr);
+    gst_element_link(split, sink);
+    GstPad* pad = gst_element_get_static_pad(split, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
+    gst_object_unref(pad);
+    return bin;
+}
+
 }  // namespace
 
 GstElement* createAudioSink() {
@@ -109,6 +130,7 @@ GstElement* createAudioSink() {
     if (!sink) {
         return nullptr;
     }
+    sink = inBlocks(sink);
     g_object_set_data_full(G_OBJECT(sink), kTitleKey, g_strdup(""), g_free);
     forEachElement(sink, nullptr);
     if (GST_IS_BIN(sink)) {
