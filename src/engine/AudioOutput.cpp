@@ -29,31 +29,27 @@ constexpr const char* kApplicationName = "Orvane Player";
 constexpr const char* kIconName = "orvaneplayer";
 constexpr const char* kMediaRole = "music";
 
-// Marks the sinks made here and carries the stream's current title (a g_strdup'ed string).
-constexpr const char* kTitleKey = "orvane-stream-title";
-
 bool hasProperty(GstElement* element, const char* name, GType type) {
     GParamSpec* pspec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), name);
     return pspec && g_type_is_a(pspec->value_type, type);
 }
 
 // PulseAudio's sink (and PipeWire's, through its PulseAudio service) takes the stream's
-// properties as a structure and hands them to the server when it opens a stream.
-void applyStreamProperties(GstElement* element, const char* title) {
+// properties as a structure and hands them to the server when it opens a stream. The stream's
+// name (media.name) is the sink's own business: it sets it from every title tag that flows
+// through it, so a new ICY title reaches the mixer with the audio it belongs to.
+void applyStreamProperties(GstElement* element) {
     if (!hasProperty(element, "stream-properties", GST_TYPE_STRUCTURE)) {
         return;
     }
     GstStructure* props = gst_structure_new(
         "props", "application.name", G_TYPE_STRING, kApplicationName, "application.icon_name",
         G_TYPE_STRING, kIconName, "media.role", G_TYPE_STRING, kMediaRole, nullptr);
-    if (title && *title) {
-        gst_structure_set(props, "media.name", G_TYPE_STRING, title, nullptr);
-    }
     g_object_set(element, "stream-properties", props, nullptr);
     gst_structure_free(props);
 }
 
-void configureElement(GstElement* element, const char* title) {
+void configureElement(GstElement* element) {
     if (GST_IS_AUDIO_BASE_SINK(element)) {
         g_object_set(element, "buffer-time", kBufferTimeUs, "latency-time", kLatencyTimeUs,
                      nullptr);
@@ -62,28 +58,24 @@ void configureElement(GstElement* element, const char* title) {
     if (hasProperty(element, "client-name", G_TYPE_STRING)) {
         g_object_set(element, "client-name", kApplicationName, nullptr);
     }
-    applyStreamProperties(element, title);
-}
-
-const char* titleOf(GstElement* sink) {
-    return static_cast<const char*>(g_object_get_data(G_OBJECT(sink), kTitleKey));
+    applyStreamProperties(element);
 }
 
 // autoaudiosink adds the sink it picks when it starts (and again after each stop), so each one
 // is configured as it arrives.
-void onElementAdded(GstBin* sink, GstBin* /*subBin*/, GstElement* element, gpointer /*data*/) {
-    configureElement(element, titleOf(GST_ELEMENT(sink)));
+void onElementAdded(GstBin* /*sink*/, GstBin* /*subBin*/, GstElement* element, gpointer /*data*/) {
+    configureElement(element);
 }
 
-void forEachElement(GstElement* sink, const char* title) {
+void configureAll(GstElement* sink) {
     if (!GST_IS_BIN(sink)) {
-        configureElement(sink, title);
+        configureElement(sink);
         return;
     }
     GstIterator* it = gst_bin_iterate_recurse(GST_BIN(sink));
     GValue item = G_VALUE_INIT;
     while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-        configureElement(GST_ELEMENT(g_value_get_object(&item)), title);
+        configureElement(GST_ELEMENT(g_value_get_object(&item)));
         g_value_reset(&item);
     }
     g_value_unset(&item);
@@ -131,27 +123,11 @@ GstElement* createAudioSink() {
         return nullptr;
     }
     sink = inBlocks(sink);
-    g_object_set_data_full(G_OBJECT(sink), kTitleKey, g_strdup(""), g_free);
-    forEachElement(sink, nullptr);
+    configureAll(sink);
     if (GST_IS_BIN(sink)) {
         g_signal_connect(sink, "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
     }
     return sink;
-}
-
-void setAudioStreamTitle(GstElement* playbin, const QString& title) {
-    GstElement* sink = nullptr;
-    g_object_get(playbin, "audio-sink", &sink, nullptr);
-    if (!sink) {
-        return;
-    }
-    const QByteArray text = title.toUtf8();
-    // Only sinks made by createAudioSink() carry a title; a repeated title changes nothing.
-    if (const char* current = titleOf(sink); current && text != current) {
-        g_object_set_data_full(G_OBJECT(sink), kTitleKey, g_strdup(text.constData()), g_free);
-        forEachElement(sink, text.constData());
-    }
-    gst_object_unref(sink);
 }
 
 }  // namespace orvane

@@ -370,7 +370,6 @@ void GstBackend::handleTags(GstMessage* msg) {
     const QString title = takeTagString(tags, GST_TAG_TITLE);
     if (!title.isEmpty()) {
         m_title = title;
-        setAudioStreamTitle(m_playbin, title);
     }
     const QString station = takeTagString(tags, GST_TAG_ORGANIZATION);
     if (!station.isEmpty()) {
