@@ -164,15 +164,24 @@ for row in "${rows[@]}"; do
 done
 
 # --- Start-up: process start to the window shown -------------------------------------------------
-startup() {  # startup EXE -> seconds
-    local t0 t1 p
+startup() {  # startup EXE -> seconds, or "nan" if no window showed within 10 s
+    local t0 t1 p deadline=$((SECONDS + 10))
     echo "Bench Radio,${url[mp3]}" >"$work/player/orvaneplayer.ini"
     t0=$EPOCHREALTIME
-    (cd "$work/player" && exec env QT_QPA_PLATFORM=xcb "$1" >/dev/null 2>&1) &
+    (cd "$work/player" && exec env QT_QPA_PLATFORM=xcb "$1" >/dev/null 2>>"$work/startup.err") &
     p=$!
-    until xdotool search --onlyvisible --name '^Orvane Player$' >/dev/null 2>&1; do sleep 0.005; done
+    until xdotool search --onlyvisible --name '^Orvane Player$' >/dev/null 2>&1; do
+        if [ $SECONDS -ge $deadline ] || ! kill -0 "$p" 2>/dev/null; then
+            kill -TERM "$p" 2>/dev/null; wait "$p" 2>/dev/null
+            echo nan
+            return
+        fi
+        sleep 0.005
+    done
     t1=$EPOCHREALTIME
     kill -TERM "$p"; wait "$p" 2>/dev/null || true
+    # The next start must not find this window.
+    while xdotool search --onlyvisible --name '^Orvane Player$' >/dev/null 2>&1; do sleep 0.01; done
     awk "BEGIN{printf \"%.3f\", $t1 - $t0}"
 }
 up=$(for ((r = 1; r <= runs; r++)); do startup "$player"; echo; done | median)
