@@ -13,10 +13,10 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcAudio, "orvane.engine.audio", QtInfoMsg)
 
-// The sound server's ring buffer. GStreamer's defaults (200 ms, written in 10 ms segments) suit
-// calls and games; a radio stream has seconds of network buffer in front of it, so writing in
-// 100 ms segments costs nothing audible and wakes the audio thread a tenth as often. The whole
-// buffer stays short enough that a volume step is heard within half a second.
+// The sound server's ring buffer. GStreamer's defaults (200 ms, in 10 ms segments) suit calls and
+// games; a radio stream has seconds of network buffer in front of it, so 100 ms segments cost
+// nothing audible and let the server ask for data less often. The whole buffer stays short
+// enough that a volume step is heard within half a second.
 constexpr gint64 kBufferTimeUs = 400000;
 constexpr gint64 kLatencyTimeUs = 100000;
 
