@@ -1,20 +1,34 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# What it costs to play a 128 kbit/s MP3 stream for a while: Orvane Player (window shown, under
-# Xvfb) against plain gst-launch playbin (the floor) and mpv (a peer). Prints user+sys CPU
-# seconds and peak RSS for each, the ratios, and a one-line summary last.
+# What it costs to play a 128 kbit/s stream for a while: Orvane Player (window shown, under Xvfb)
+# against plain gst-launch playbin (the floor), mpv and VLC, in one run. Each row is the median
+# of BENCH_RUNS runs (3 by default) of: user+sys CPU seconds, peak RSS, and PSS and private
+# (anonymous) memory sampled near the end. Then the player's start-up time (process start to
+# window shown, median of BENCH_RUNS), and a one-line summary against the goals.
 #
 #   bench/play-cost.sh [seconds] [path/to/orvaneplayer]
 #
+# Rows: MP3 from a live Icecast mount (ICY), AAC (ADTS) and Ogg Vorbis as files over HTTP, each
+# into a discarding sink in real time, and MP3 into a private PulseAudio server (null sink), the
+# way a desktop plays it. BENCH_BASELINE=path/to/older/orvaneplayer adds that build's MP3 rows,
+# for a before/after in the same run. BENCH_VERBOSE=1 shows each program's last error lines.
+#
+# CPU seconds on a shared machine are noisy (other builds run beside it): compare rows of the
+# same run, and the medians rather than one run.
+#
 # Needs the packages in scripts/packages.txt (icecast2, gstreamer1.0-tools, xvfb, xdotool, mpv,
-# time). Everything runs on 127.0.0.1 and is stopped on exit.
+# vlc-bin, pulseaudio, time). Everything runs on 127.0.0.1 and is stopped on exit. VLC will not
+# run as root; as root it runs as the user nobody.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 player="$(realpath "${2:-$root/build/orvaneplayer}")"
+runs="${BENCH_RUNS:-3}"
+baseline="${BENCH_BASELINE:+$(realpath "$BENCH_BASELINE")}"
 [ -x "$player" ] || { echo "no player at $player (build first)" >&2; exit 2; }
 
 work="$(mktemp -d)"
+chmod 755 "$work"
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill -CONT "$p" 2>/dev/null || true; kill -TERM "$p" 2>/dev/null || true; done
@@ -24,14 +38,27 @@ cleanup() {
 trap cleanup EXIT
 
 . "$root/tests/support/icecast.sh"
+. "$root/tests/support/pulse.sh"
 wait_for() { icecast_wait "$@"; }
 
-# --- A local Icecast server with a live MP3 source ---------------------------------------------
+# --- Streams: a live MP3 mount, and AAC and Ogg files a little longer than a run --------------
 icecast_start "$work"
 pids+=("$ICECAST_PID")
 icecast_source /bench.mp3 "Bench Radio"
 pids+=("$ICECAST_SOURCE_PID")
-url="http://127.0.0.1:$ICECAST_PORT/bench.mp3"
+base="http://127.0.0.1:$ICECAST_PORT"
+buffers=$(((seconds + 15) * 44100 / 1024))
+(umask 022
+ gst-launch-1.0 -q audiotestsrc num-buffers=$buffers volume=0.2 ! audioconvert ! \
+     voaacenc bitrate=128000 ! aacparse ! audio/mpeg,stream-format=adts ! \
+     filesink location="$work/icecast-web/bench.aac"
+ gst-launch-1.0 -q audiotestsrc num-buffers=$buffers volume=0.2 ! audioconvert ! \
+     vorbisenc bitrate=128000 ! oggmux ! filesink location="$work/icecast-web/bench.ogg")
+declare -A url=([mp3]="$base/bench.mp3" [aac]="$base/bench.aac" [ogg]="$base/bench.ogg")
+
+# --- A sound server for the rows that play to one ----------------------------------------------
+pulse_start "$work"
+pids+=("$PULSE_PID")
 
 # --- An X server for the player's window -------------------------------------------------------
 exec {dfd}<> <(:)
@@ -39,67 +66,143 @@ Xvfb -displayfd "$dfd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 read -r -t 10 -u "$dfd" display_no
 export DISPLAY=":$display_no"
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 
-# measure NAME PROCESS COMMAND... -> prints "NAME cpu_s peak_rss_kb private_kb". Private memory
-# (anonymous pages: heap, stacks, buffers) is read from PROCESS a few seconds before the end; peak
-# RSS also counts the pages of shared libraries, which other programs on a desktop share.
+# measure NAME COMMAND... -> "cpu_s peak_rss_kb pss_kb private_kb" of one run. Memory is read
+# from the measured program a few seconds before the end; peak RSS also counts shared libraries'
+# pages, which PSS divides among the programs that map them. The program is the child of
+# timeout, itself the child of time (env, setpriv and cvlc all exec in place).
 measure() {
-    local name="$1" proc="$2"; shift 2
-    (
-        sleep $((seconds > 4 ? seconds - 3 : 1))
-        pid=$(pgrep -n -x "$proc") &&
-            awk '/^Anonymous/ {print $2}' "/proc/$pid/smaps_rollup" >"$work/$name.anon"
-    ) &
-    local sampler=$!
-    /usr/bin/time -v -o "$work/$name.time" timeout -s TERM "$seconds" "$@" >/dev/null 2>"$work/$name.err" || true
+    local name="$1" timer watchdog pid; shift
+    /usr/bin/time -v -o "$work/$name.time" timeout -s TERM "$seconds" "$@" >/dev/null 2>"$work/$name.err" &
+    timer=$!
+    sleep $((seconds > 4 ? seconds - 3 : 1))
+    watchdog=$(pgrep -P "$timer" | head -n 1) && pid=$(pgrep -P "$watchdog" | head -n 1) &&
+        awk '/^Pss:/ {p=$2} /^Anonymous:/ {a=$2} END {print p, a}' \
+            "/proc/$pid/smaps_rollup" >"$work/$name.mem"
+    wait "$timer" || true
     [ -z "${BENCH_VERBOSE:-}" ] || tail -5 "$work/$name.err" >&2
-    local user sys rss
-    user=$(awk -F': ' '/User time/ {print $2}' "$work/$name.time")
-    sys=$(awk -F': ' '/System time/ {print $2}' "$work/$name.time")
-    rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/$name.time")
-    wait "$sampler" || true
-    echo "$name $(awk "BEGIN{print $user+$sys}") $rss $(cat "$work/$name.anon" 2>/dev/null || echo 0)"
+    awk -F': ' '/User time/ {u=$2} /System time/ {s=$2} /Maximum resident/ {r=$2}
+        END {printf "%.2f %d ", u + s, r}' "$work/$name.time"
+    cat "$work/$name.mem" 2>/dev/null || echo "0 0"
+    rm -f "$work/$name.mem"
 }
 
-# Orvane Player: start it with a one-line source list and press PLAY on its real window.
+# The player with a one-line source list; a helper presses PLAY on its real window.
 mkdir -p "$work/player"
-echo "Bench Radio,$url" >"$work/player/orvaneplayer.ini"
-(
-    cd "$work/player"
-    wait_for 15 xdotool search --onlyvisible --name '^Orvane Player$'
-    win="$(xdotool search --onlyvisible --name '^Orvane Player$' | head -n 1)"
-    xdotool mousemove --window "$win" 80 190 click 1
-) &
-clicker=$!
-# The floor and mpv discard the audio; so does the player here, so that the three are compared on
-# the same work rather than on which sound servers the machine lets autoaudiosink probe.
-orvane=$(cd "$work/player" && measure orvane orvaneplayer env QT_QPA_PLATFORM=xcb \
-    ORVANE_AUDIO_SINK="${ORVANE_AUDIO_SINK:-fakesink sync=true}" "$player")
-wait "$clicker" || echo "warning: could not press PLAY" >&2
-floor=$(measure gst-launch gst-launch-1.0 gst-launch-1.0 -q playbin uri="$url" audio-sink="fakesink sync=true")
+run_player() {  # run_player NAME EXE URL [AUDIO_SINK]: one measured run
+    local name="$1" exe="$2" stream="$3" sink="${4-}" clicker
+    echo "Bench Radio,$stream" >"$work/player/orvaneplayer.ini"
+    (
+        cd "$work/player"
+        wait_for 15 xdotool search --onlyvisible --name '^Orvane Player$'
+        win="$(xdotool search --onlyvisible --name '^Orvane Player$' | head -n 1)"
+        xdotool mousemove --window "$win" 80 190 click 1
+    ) &
+    clicker=$!
+    (cd "$work/player" && if [ -n "$sink" ]; then
+        measure "$name" env QT_QPA_PLATFORM=xcb ORVANE_AUDIO_SINK="$sink" "$exe"
+    else
+        measure "$name" env -u ORVANE_AUDIO_SINK QT_QPA_PLATFORM=xcb "$exe"
+    fi)
+    wait "$clicker" || echo "warning: could not press PLAY ($name)" >&2
+}
+discard="fakesink sync=true"
 # The player starts at volume 25%, which playbin's soft volume reaches by scaling every sample
-# (cubic 0.25 -> linear 0.015625); the floor at 100% passes samples through untouched. This row
-# shows the floor doing the same work.
-floor25=$(measure gst-launch@25% gst-launch-1.0 gst-launch-1.0 -q playbin uri="$url" volume=0.015625 \
-    audio-sink="fakesink sync=true")
-peer=$(measure mpv mpv mpv --no-config --no-video --ao=null --really-quiet "$url")
+# (cubic 0.25 -> linear 0.015625); at 100% samples pass untouched. The floor does the same work.
+run_floor() {
+    local sink=()
+    [ -z "${3-}" ] || sink=("audio-sink=$3")
+    measure "$1" gst-launch-1.0 -q playbin uri="$2" volume=0.015625 "${sink[@]}"
+}
+run_mpv() { measure mpv mpv --no-config --no-video --ao=null --really-quiet "${url[mp3]}"; }
+run_vlc() {
+    if [ "$(id -u)" -eq 0 ]; then
+        # setpriv execs VLC in place (runuser would fork, and its child's CPU would go uncounted).
+        mkdir -p "$work/vlc-home" && chown nobody "$work/vlc-home"
+        measure vlc setpriv --reuid=nobody --regid=nogroup --clear-groups \
+            env HOME="$work/vlc-home" cvlc --aout=dummy --no-video -q "${url[mp3]}"
+    else
+        measure vlc cvlc --aout=dummy --no-video -q "${url[mp3]}"
+    fi
+}
 
-printf '%-12s %10s %12s %12s\n' program "cpu s" "peak RSS MB" "private MB"
-for row in "$orvane" "$floor" "$floor25" "$peer"; do
-    read -r name cpu rss anon <<<"$row"
-    printf '%-12s %10.2f %12.1f %12.1f\n' "$name" "$cpu" "$(awk "BEGIN{print $rss/1024}")" \
-        "$(awk "BEGIN{print $anon/1024}")"
+# Rows: name and the command for one run.
+rows=(
+    "orvane-mp3|run_player orvane-mp3 $player ${url[mp3]} '$discard'"
+    "orvane-mp3-pulse|run_player orvane-mp3-pulse $player ${url[mp3]}"
+    "orvane-aac|run_player orvane-aac $player ${url[aac]} '$discard'"
+    "orvane-ogg|run_player orvane-ogg $player ${url[ogg]} '$discard'"
+)
+if [ -n "$baseline" ]; then
+    rows+=("before-mp3|run_player before-mp3 $baseline ${url[mp3]} '$discard'"
+           "before-mp3-pulse|run_player before-mp3-pulse $baseline ${url[mp3]}")
+fi
+rows+=(
+    "floor-mp3|run_floor floor-mp3 ${url[mp3]} '$discard'"
+    "floor-mp3-pulse|run_floor floor-mp3-pulse ${url[mp3]}"
+    "floor-aac|run_floor floor-aac ${url[aac]} '$discard'"
+    "floor-ogg|run_floor floor-ogg ${url[ogg]} '$discard'"
+    "mpv|run_mpv"
+    "vlc|run_vlc"
+)
+
+median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+declare -A result
+# Runs go round-robin over the rows, so that a burst of load elsewhere hits every row alike.
+for ((r = 1; r <= runs; r++)); do
+    for row in "${rows[@]}"; do
+        name="${row%%|*}"
+        eval "${row#*|}" >>"$work/$name.runs"
+    done
 done
-read -r _ ocpu orss oanon <<<"$orvane"
-read -r _ fcpu frss _ <<<"$floor"
-read -r _ mcpu mrss manon <<<"$peer"
-read -r _ f25cpu _ _ <<<"$floor25"
-cpu_floor=$(awk "BEGIN{printf \"%.2f\", $ocpu/$fcpu}")
-cpu_mpv=$(awk "BEGIN{printf \"%.2f\", $ocpu/$mcpu}")
-rss_floor=$(awk "BEGIN{printf \"%.2f\", $orss/$frss}")
-rss_mpv=$(awk "BEGIN{printf \"%.2f\", $orss/$mrss}")
-cpu_floor25=$(awk "BEGIN{printf \"%.2f\", $ocpu/$f25cpu}")
-echo "ratios: cpu vs floor ${cpu_floor}x (vs floor at 25% volume ${cpu_floor25}x), cpu vs mpv ${cpu_mpv}x, rss vs floor ${rss_floor}x, rss vs mpv ${rss_mpv}x"
-cpu_ok=$(awk "BEGIN{print ($cpu_floor <= 1.1) ? \"met\" : \"MISSED\"}")
-rss_ok=$(awk "BEGIN{print ($orss <= $mrss) ? \"met\" : \"MISSED\"}")
-echo "summary: ${seconds}s of 128k MP3: orvane ${ocpu}s cpu ${cpu_floor}x floor (goal <=1.1x: $cpu_ok), peak RSS $((orss / 1024)) MB vs mpv $((mrss / 1024)) MB (goal <=: $rss_ok), private $((oanon / 1024)) MB vs mpv $((manon / 1024)) MB"
+for row in "${rows[@]}"; do
+    name="${row%%|*}"
+    line=""
+    for col in 1 2 3 4; do line="$line $(awk -v c=$col '{print $c}' "$work/$name.runs" | median)"; done
+    result[$name]="$line"
+done
+
+# --- Start-up: process start to the window shown -------------------------------------------------
+startup() {  # startup EXE -> seconds, or "nan" if no window showed within 10 s
+    local t0 t1 p deadline=$((SECONDS + 10))
+    echo "Bench Radio,${url[mp3]}" >"$work/player/orvaneplayer.ini"
+    t0=$EPOCHREALTIME
+    (cd "$work/player" && exec env QT_QPA_PLATFORM=xcb "$1" >/dev/null 2>>"$work/startup.err") &
+    p=$!
+    until xdotool search --onlyvisible --name '^Orvane Player$' >/dev/null 2>&1; do
+        if [ $SECONDS -ge $deadline ] || ! kill -0 "$p" 2>/dev/null; then
+            kill -TERM "$p" 2>/dev/null; wait "$p" 2>/dev/null
+            echo nan
+            return
+        fi
+        sleep 0.005
+    done
+    t1=$EPOCHREALTIME
+    kill -TERM "$p"; wait "$p" 2>/dev/null || true
+    # The next start must not find this window.
+    while xdotool search --onlyvisible --name '^Orvane Player$' >/dev/null 2>&1; do sleep 0.01; done
+    awk "BEGIN{printf \"%.3f\", $t1 - $t0}"
+}
+up=$(for ((r = 1; r <= runs; r++)); do startup "$player"; echo; done | median)
+[ -z "$baseline" ] || up_before=$(for ((r = 1; r <= runs; r++)); do startup "$baseline"; echo; done | median)
+
+mib() { awk "BEGIN{printf \"%.1f\", $1/1024}"; }
+printf '%-18s %8s %12s %9s %12s\n' program "cpu s" "peak RSS MiB" "PSS MiB" "private MiB"
+for row in "${rows[@]}"; do
+    name="${row%%|*}"
+    read -r cpu rss pss anon <<<"${result[$name]}"
+    printf '%-18s %8.2f %12s %9s %12s\n' "$name" "$cpu" "$(mib "$rss")" "$(mib "$pss")" "$(mib "$anon")"
+done
+echo "start-up (process start to window shown): ${up}s${up_before:+ (before: ${up_before}s)}"
+
+read -r ocpu orss opss oanon <<<"${result[orvane-mp3]}"
+read -r vcpu _ _ _ <<<"${result[vlc]}"
+verdict() { awk "BEGIN{print ($1) ? \"ok\" : \"MISSED\"}"; }
+floors=""
+for f in mp3 mp3-pulse aac ogg; do
+    read -r c _ _ _ <<<"${result[orvane-$f]}"
+    read -r fc _ _ _ <<<"${result[floor-$f]}"
+    floors="$floors $f ${c}/${fc}s $(verdict "$c <= $fc")"
+done
+echo "summary: ${seconds}s x${runs} median: MP3 peak RSS $(mib "$orss") MiB (<=45 $(verdict "$orss <= 45*1024")), PSS $(mib "$opss") MiB (<=25 $(verdict "$opss <= 25*1024")), private $(mib "$oanon") MiB (<=12 $(verdict "$oanon <= 12*1024")), CPU ${ocpu}s vs VLC ${vcpu}s ($(verdict "$ocpu <= $vcpu")), vs floor:${floors}, start-up ${up}s (<=0.35 $(verdict "$up <= 0.35"))"

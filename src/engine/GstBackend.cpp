@@ -15,6 +15,8 @@
 #include <mutex>
 
 #include "config/BuildInfo.h"
+#include "engine/AudioOutput.h"
+#include "engine/DecoderPolicy.h"
 #include "engine/MediaNames.h"
 #include "playlists/Playlist.h"
 #include "playlists/PlaylistResolver.h"
@@ -221,19 +223,8 @@ GstBackend::GstBackend() {
     // curve below is what the listener hears, whatever the sound server does with its own.
     gst_util_set_object_arg(G_OBJECT(m_playbin), "flags", "audio+soft-volume");
 
-    // autoaudiosink picks PipeWire, PulseAudio or ALSA; with no usable device it falls back to
-    // a fake sink that still runs in step with the clock, so the position keeps real time on
-    // machines without sound. ORVANE_AUDIO_SINK names another sink for trouble-shooting.
-    const QByteArray sinkDescription = qgetenv("ORVANE_AUDIO_SINK");
-    if (!sinkDescription.isEmpty()) {
-        GError* err = nullptr;
-        GstElement* sink = gst_parse_bin_from_description(sinkDescription.constData(), TRUE, &err);
-        if (sink) {
-            g_object_set(m_playbin, "audio-sink", sink, nullptr);
-        } else {
-            qCWarning(lcEngine) << "ORVANE_AUDIO_SINK:" << (err ? err->message : "unusable");
-        }
-        g_clear_error(&err);
+    if (GstElement* sink = createAudioSink()) {
+        g_object_set(m_playbin, "audio-sink", sink, nullptr);
     }
 
     m_sourceSetupId =
@@ -665,6 +656,7 @@ void initGStreamer(int* argc, char*** argv) {
     if (!gst_is_initialized()) {
         gst_init(argc, argv);
     }
+    initDecoderPolicy();
 }
 
 std::unique_ptr<MediaBackend> createGstBackend() {
