@@ -262,6 +262,11 @@ GstBackend::~GstBackend() {
 }
 
 GstBusSyncReply GstBackend::onBusMessage(GstBus* /*bus*/, GstMessage* msg, gpointer data) {
+    // A sync handler that answers GST_BUS_DROP owns the bus' reference to the message and must
+    // release it, on every path. Each message holds the element that posted it, so a message
+    // left unreleased keeps a whole run's source chain alive: a leak on every reconnect. A
+    // queued MessageRef takes a reference of its own.
+    const std::unique_ptr<GstMessage, decltype(&gst_message_unref)> busRef(msg, &gst_message_unref);
     auto* relay = static_cast<BusRelay*>(data);
     switch (GST_MESSAGE_TYPE(msg)) {
         case GST_MESSAGE_ERROR:
@@ -290,7 +295,6 @@ GstBusSyncReply GstBackend::onBusMessage(GstBus* /*bus*/, GstMessage* msg, gpoin
             engine->handleMessage(ref.get(), generation);
         },
         Qt::QueuedConnection);
-    // Nobody pops this bus; the queued copy holds the reference we need.
     return GST_BUS_DROP;
 }
 
