@@ -3,7 +3,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -11,19 +10,7 @@
 #include "support/ScriptedEngine.h"
 
 using namespace orvane;
-using orvane::test::ScriptedEngine;
-
-namespace {
-
 using Form = orvane::test::ScriptedForm;
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(content);
-}
-
-}  // namespace
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -120,13 +107,7 @@ void TestWindow::stackingAndTabOrder() {
         w.lblNowPlaying,       w.lblURL,          w.lblCopyright,  w.lblCounter,
         w.WindowsMediaPlayer1, w.cmdStop,         w.cmdPlay,       w.cmdVolUp,
         w.comboSourceList,     w.cmdVolDownSmall, w.cmdVolUpSmall, w.cmdVolDown};
-    QList<QWidget*> children;
-    for (QObject* o : w.children()) {
-        if (auto* c = qobject_cast<QWidget*>(o)) {
-            children.append(c);
-        }
-    }
-    QCOMPARE(children, bottomUp);
+    QCOMPARE(w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly), bottomUp);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     // Buttons lie over the player area, and the overlapping volume buttons follow the table.
@@ -186,34 +167,30 @@ void TestWindow::keysAndTyping() {
 void TestWindow::resizingMovesNothing() {
     Form f;
     frmMain& w = f.form;
-    QList<QRect> before;
-    for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        before.append(c->geometry());
-    }
+    const auto geometries = [&w] {
+        QList<QRect> all;
+        for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            all.append(c->geometry());
+        }
+        return all;
+    };
+    const QList<QRect> before = geometries();
     w.show();
     w.resize(900, 500);
     w.showMaximized();
-    QList<QRect> after;
-    for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        after.append(c->geometry());
-    }
-    QCOMPARE(after, before);
+    QCOMPARE(geometries(), before);
     QVERIFY(w.autoFillBackground());
 }
 
 void TestWindow::startUpFillsTheListAndSetsTheVolume() {
-    QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("orvaneplayer.ini")),
-              "First Station,http://127.0.0.1:1/a.mp3\r\nshort\r\n"
-              "Second Station,http://127.0.0.1:1/b.mp3\r\n");
-    const QString old = QDir::currentPath();
-    QDir::setCurrent(dir.path());
     Form f;
     f.engine->vol = 80;  // whatever the engine had, start-up sets 25
     f.form.PlayFlag = 1;
     f.form.FailCounter = 7;
-    f.form.Form_Load();
-    QDir::setCurrent(old);
+    test::ListFolder(
+        "First Station,http://127.0.0.1:1/a.mp3\r\nshort\r\nSecond "
+        "Station,http://127.0.0.1:1/b.mp3\r\n")
+        .load(f.form);
 
     QCOMPARE(f.engine->vol, 25);
     QCOMPARE(f.form.lblVolume->text(), QStringLiteral("25%"));
