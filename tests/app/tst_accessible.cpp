@@ -17,8 +17,8 @@ class TestAccessible : public QObject {
     void controlsHaveSpokenNames();
 };
 
-// Buttons and the list are read by name and description, not by caption; the volume buttons'
-// slashes stay on screen.
+// Buttons and the list are read by name and description, not by their captions (whose slashes
+// the window test checks on screen).
 void TestAccessible::controlsHaveSpokenNames() {
     test::ScriptedForm f;
     frmMain& w = f.form;
@@ -26,17 +26,16 @@ void TestAccessible::controlsHaveSpokenNames() {
         QWidget* widget;
         const char* name;
         QAccessible::Role role;
-        const char* caption;
     };
     const QList<Expect> expected = {
-        {w.cmdPlay, "Play", QAccessible::Button, "PLAY"},
-        {w.cmdStop, "Stop", QAccessible::Button, "STOP"},
-        {w.cmdVolUp, "Volume up 5", QAccessible::Button, "/\\"},
-        {w.cmdVolUpSmall, "Volume up 1", QAccessible::Button, "/\\"},
-        {w.cmdVolDown, "Volume down 5", QAccessible::Button, "\\/"},
-        {w.cmdVolDownSmall, "Volume down 1", QAccessible::Button, "\\/"},
-        {w.comboSourceList->lineEdit(), "Sources", QAccessible::EditableText, nullptr},
-        {w.WindowsMediaPlayer1, "Player", QAccessible::Client, nullptr},
+        {w.cmdPlay, "Play", QAccessible::Button},
+        {w.cmdStop, "Stop", QAccessible::Button},
+        {w.cmdVolUp, "Volume up 5", QAccessible::Button},
+        {w.cmdVolUpSmall, "Volume up 1", QAccessible::Button},
+        {w.cmdVolDown, "Volume down 5", QAccessible::Button},
+        {w.cmdVolDownSmall, "Volume down 1", QAccessible::Button},
+        {w.comboSourceList->lineEdit(), "Sources", QAccessible::EditableText},
+        {w.WindowsMediaPlayer1, "Player", QAccessible::Client},
     };
     for (const Expect& e : expected) {
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(e.widget);
@@ -44,9 +43,6 @@ void TestAccessible::controlsHaveSpokenNames() {
         QCOMPARE(a->text(QAccessible::Name), QString::fromLatin1(e.name));
         QVERIFY2(!a->text(QAccessible::Description).isEmpty(), e.name);
         QCOMPARE(a->role(), e.role);
-        if (e.caption) {
-            QCOMPARE(static_cast<QPushButton*>(e.widget)->text(), QString::fromLatin1(e.caption));
-        }
     }
 }
 

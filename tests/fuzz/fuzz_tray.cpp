@@ -57,7 +57,7 @@ QVariant timeout(fuzz::FuzzInput& in) {
     }
 }
 
-NOTIFYICONDATAA record(fuzz::FuzzInput& in, const World& w) {
+NOTIFYICONDATAA record(fuzz::FuzzInput& in, World& w) {
     NOTIFYICONDATAA r{};
     const QByteArrayView bytes = in.take(sizeof r);
     std::memcpy(&r, bytes.data(), std::size_t(bytes.size()));
