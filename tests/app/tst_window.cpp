@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +21,7 @@ class TestWindow : public QObject {
     void keysAndTyping();
     void resizingMovesNothing();
     void startUpFillsTheListAndSetsTheVolume();
+    void controlsHaveSpokenNames();
 };
 
 void TestWindow::layoutMatchesTheTable() {
@@ -204,6 +206,35 @@ void TestWindow::startUpFillsTheListAndSetsTheVolume() {
     QCOMPARE(f.form.FailCounter, 0.0);
     QCOMPARE(f.engine->count(QStringLiteral("play")), 0);
     QVERIFY(f.engine->url.isEmpty());
+}
+
+// Buttons and the list are read by name and description, not by their captions (whose slashes
+// the window test checks on screen).
+void TestWindow::controlsHaveSpokenNames() {
+    Form f;
+    frmMain& w = f.form;
+    struct Expect {
+        QWidget* widget;
+        const char* name;
+        QAccessible::Role role;
+    };
+    const QList<Expect> expected = {
+        {w.cmdPlay, "Play", QAccessible::Button},
+        {w.cmdStop, "Stop", QAccessible::Button},
+        {w.cmdVolUp, "Volume up 5", QAccessible::Button},
+        {w.cmdVolUpSmall, "Volume up 1", QAccessible::Button},
+        {w.cmdVolDown, "Volume down 5", QAccessible::Button},
+        {w.cmdVolDownSmall, "Volume down 1", QAccessible::Button},
+        {w.comboSourceList->lineEdit(), "Sources", QAccessible::EditableText},
+        {w.WindowsMediaPlayer1, "Player", QAccessible::Client},
+    };
+    for (const Expect& e : expected) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(e.widget);
+        QVERIFY2(a, e.name);
+        QCOMPARE(a->text(QAccessible::Name), QString::fromLatin1(e.name));
+        QVERIFY2(!a->text(QAccessible::Description).isEmpty(), e.name);
+        QCOMPARE(a->role(), e.role);
+    }
 }
 
 QTEST_MAIN(TestWindow)
