@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "FuzzInput.h"
@@ -102,106 +103,81 @@ QImage image(fuzz::FuzzInput& in) {
     return img;
 }
 
-void step(fuzz::FuzzInput& in, Made& m) {
-    const Pool& dcs = m.pools[kDcs];
-    const Pool& bitmaps = m.pools[kBitmaps];
-    switch (in.byte() % 17) {
-        case 0:
-            m.add(kDcs, CreateCompatibleDC(in.flag() ? 0 : pick(in, dcs)));
-            break;
-        case 1:
-            createBitmap(in, m);
-            break;
-        case 2: {
-            const HDC dc = pick(in, dcs);
-            (void)SelectObject(dc, anyHandle(in, m));
-            break;
+using In = fuzz::FuzzInput;
+
+// One call per entry; the input's next byte picks it.
+const std::function<void(In&, Made&)> kCalls[] = {
+    [](In& in, Made& m) {
+        m.add(kDcs, CreateCompatibleDC(in.flag() ? 0 : pick(in, m.pools[kDcs])));
+    },
+    createBitmap,
+    [](In& in, Made& m) {
+        const HDC dc = pick(in, m.pools[kDcs]);
+        (void)SelectObject(dc, anyHandle(in, m));
+    },
+    [](In& in, Made& m) { (void)DeleteObject(anyHandle(in, m)); },
+    [](In& in, Made& m) { (void)DeleteDC(anyHandle(in, m)); },
+    [](In& in, Made& m) {
+        const HDC dst = pick(in, m.pools[kDcs]);
+        int v[4];  // x, y, cx, cy
+        std::generate(v, v + 4, [&] { return coordinate(in); });
+        const HDC src = pick(in, m.pools[kDcs]);
+        const int x1 = coordinate(in);
+        const int y1 = coordinate(in);
+        const std::uint32_t rop = in.flag() ? SRCCOPY : in.flag() ? SRCAND : in.u32();
+        (void)BitBlt(dst, v[0], v[1], v[2], v[3], src, x1, y1, rop);
+    },
+    [](In& in, Made& m) {
+        ICONINFO info{};
+        info.fIcon = in.flag();
+        info.xHotspot = in.byte();
+        info.yHotspot = in.byte();
+        info.hbmMask = pick(in, m.pools[kBitmaps]);
+        info.hbmColor = pick(in, m.pools[kBitmaps]);
+        m.add(kIcons, CreateIconIndirect(in.flag() ? &info : nullptr));
+    },
+    [](In& in, Made& m) { (void)DestroyIcon(anyHandle(in, m)); },
+    [](In& in, Made& m) {
+        const HDC dc = pick(in, m.pools[kDcs]);
+        (void)(in.flag() ? SetBkColor(dc, colour(in)) : SetTextColor(dc, colour(in)));
+    },
+    [](In& in, Made& m) {
+        const std::uint32_t h = anyHandle(in, m);
+        if (in.flag()) {
+            (void)GetObjectA(h, in.byte(), nullptr);
+            return;
         }
-        case 3:
-            (void)DeleteObject(anyHandle(in, m));
-            break;
-        case 4:
-            (void)DeleteDC(anyHandle(in, m));
-            break;
-        case 5: {
-            const HDC dst = pick(in, dcs);
-            int v[4];  // x, y, cx, cy; then the source's x1, y1
-            std::generate(v, v + 4, [&] { return coordinate(in); });
-            const HDC src = pick(in, dcs);
-            const int x1 = coordinate(in);
-            const int y1 = coordinate(in);
-            const std::uint32_t rop = in.flag() ? SRCCOPY : in.flag() ? SRCAND : in.u32();
-            (void)BitBlt(dst, v[0], v[1], v[2], v[3], src, x1, y1, rop);
-            break;
+        // A buffer of exactly the size passed: nothing may be written past it.
+        const int c = in.byte() % 40;
+        std::vector<std::uint8_t> buffer(std::size_t(std::max(c, 1)));
+        const int written = GetObjectA(h, c, buffer.data());
+        fuzz::check(written >= 0 && written <= c, "GetObjectA stays within its buffer");
+    },
+    [](In& in, Made& m) { m.add(kBitmaps, bitmapFromImage(image(in))); },
+    [](In& in, Made& m) { m.add(kIcons, iconFromImage(image(in))); },
+    [](In& in, Made& m) {
+        const std::uint32_t h = anyHandle(in, m);
+        (void)imageOfBitmap(h);
+        (void)imageOfIcon(h);
+        if (QImage* surface = bitmapSurface(h)) {
+            surface->fill(in.u32());
         }
-        case 6: {
-            ICONINFO info{};
-            info.fIcon = in.flag();
-            info.xHotspot = in.byte();
-            info.yHotspot = in.byte();
-            info.hbmMask = pick(in, bitmaps);
-            info.hbmColor = pick(in, bitmaps);
-            m.add(kIcons, CreateIconIndirect(in.flag() ? &info : nullptr));
-            break;
-        }
-        case 7:
-            (void)DestroyIcon(anyHandle(in, m));
-            break;
-        case 8: {
-            const HDC dc = pick(in, dcs);
-            (void)(in.flag() ? SetBkColor(dc, colour(in)) : SetTextColor(dc, colour(in)));
-            break;
-        }
-        case 9: {
-            const std::uint32_t h = anyHandle(in, m);
-            if (in.flag()) {
-                (void)GetObjectA(h, in.byte(), nullptr);
-                break;
-            }
-            // A buffer of exactly the size passed: nothing may be written past it.
-            const int c = in.byte() % 40;
-            std::vector<std::uint8_t> buffer(std::size_t(std::max(c, 1)));
-            const int written = GetObjectA(h, c, buffer.data());
-            fuzz::check(written >= 0 && written <= c, "GetObjectA stays within its buffer");
-            break;
-        }
-        case 10:
-            m.add(kBitmaps, bitmapFromImage(image(in)));
-            break;
-        case 11:
-            m.add(kIcons, iconFromImage(image(in)));
-            break;
-        case 12: {
-            const std::uint32_t h = anyHandle(in, m);
-            (void)imageOfBitmap(h);
-            (void)imageOfIcon(h);
-            if (QImage* surface = bitmapSurface(h)) {
-                surface->fill(in.u32());
-            }
-            break;
-        }
-        case 13:
-            m.add(kIcons, trayicon::IconFromBitmap(pick(in, bitmaps)));
-            break;
-        case 14: {
-            const HBITMAP b = pick(in, bitmaps);
-            m.add(kIcons, trayicon::IconFromBitmapTransparent(b, colour(in)));
-            break;
-        }
-        case 15: {
-            const HDC dc = pick(in, dcs);
-            // A known background before, and the same one after: SetBkColor returns the previous.
-            const COLORREF probe = 0x00123456;
-            const bool live = SetBkColor(dc, probe) != CLR_INVALID;
-            m.add(kBitmaps, trayicon::MakeMask(dc, colour(in)));
-            fuzz::check(!live || SetBkColor(dc, probe) == probe,
-                        "MakeMask puts the background back");
-            break;
-        }
-        default:
-            break;
-    }
-}
+    },
+    [](In& in, Made& m) { m.add(kIcons, trayicon::IconFromBitmap(pick(in, m.pools[kBitmaps]))); },
+    [](In& in, Made& m) {
+        const HBITMAP b = pick(in, m.pools[kBitmaps]);
+        m.add(kIcons, trayicon::IconFromBitmapTransparent(b, colour(in)));
+    },
+    [](In& in, Made& m) {
+        const HDC dc = pick(in, m.pools[kDcs]);
+        // A known background before, and the same one after: SetBkColor returns the previous.
+        const COLORREF probe = 0x00123456;
+        const bool live = SetBkColor(dc, probe) != CLR_INVALID;
+        m.add(kBitmaps, trayicon::MakeMask(dc, colour(in)));
+        fuzz::check(!live || SetBkColor(dc, probe) == probe, "MakeMask puts the background back");
+    },
+    [](In&, Made&) {},
+};
 
 }  // namespace
 
@@ -209,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::FuzzInput in(data, size);
     Made m;
     for (int calls = 0; calls < 256 && !in.empty(); ++calls) {
-        step(in, m);
+        kCalls[in.byte() % std::size(kCalls)](in, m);
     }
     // Contexts first, which releases their bitmaps, then the rest; what is already gone fails.
     for (const HDC dc : m.pools[kDcs]) {

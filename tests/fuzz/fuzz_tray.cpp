@@ -71,52 +71,41 @@ NOTIFYICONDATAA record(fuzz::FuzzInput& in, World& w) {
     return r;
 }
 
-void step(fuzz::FuzzInput& in, World& w, clsSysTray& tray,
-          std::set<std::pair<std::uint32_t, std::uint32_t>>& keys) {
-    switch (in.byte() % 8) {
-        case 0:
-        case 1: {
-            const std::uint8_t m = in.byte();
-            const std::uint32_t message = m < 250 ? m % 3 : in.u32();
-            const NOTIFYICONDATAA r = record(in, w);
-            if (Shell_NotifyIconA(message, r) && message == NIM_ADD) {
-                keys.insert({r.hWnd, r.uID});
-            }
-            break;
+using Keys = std::set<std::pair<std::uint32_t, std::uint32_t>>;
+
+void step(fuzz::FuzzInput& in, World& w, clsSysTray& tray, Keys& keys) {
+    const int call = in.byte() % 8;
+    if (call <= 1) {
+        const std::uint8_t m = in.byte();
+        const std::uint32_t message = m < 250 ? m % 3 : in.u32();
+        const NOTIFYICONDATAA r = record(in, w);
+        if (Shell_NotifyIconA(message, r) && message == NIM_ADD) {
+            keys.insert({r.hWnd, r.uID});
         }
-        case 2:
-            tray.TooltipText(text(in));
-            break;
-        case 3: {
-            const QString message = text(in);
-            const std::int32_t icon = std::int32_t(in.u32());
-            const QString title = text(in);
-            try {
-                tray.ShowBalloonTip(message, icon, title, timeout(in));
-            } catch (const RuntimeError& e) {
-                fuzz::check(e.number() == err::TypeMismatch || e.number() == err::Overflow,
-                            "ShowBalloonTip raises only type mismatch or overflow");
-            }
-            break;
+    } else if (call == 2) {
+        tray.TooltipText(text(in));
+    } else if (call == 3) {
+        const QString message = text(in);
+        const std::int32_t icon = std::int32_t(in.u32());
+        const QString title = text(in);
+        try {
+            tray.ShowBalloonTip(message, icon, title, timeout(in));
+        } catch (const RuntimeError& e) {
+            fuzz::check(e.number() == err::TypeMismatch || e.number() == err::Overflow,
+                        "ShowBalloonTip raises only type mismatch or overflow");
         }
-        case 4: {
-            std::int16_t button = std::int16_t(in.u16());
-            tray.MouseMove(button, std::int32_t(in.u32() % 0x500), w.window);
-            break;
-        }
-        case 5: {
-            w.picture.resize(in.byte() % 80, in.byte() % 80);
-            const QColor fill = QColor::fromRgb(in.u32());
-            w.picture.draw([fill](QPainter& p) { p.fillRect(p.window(), fill); });
-            tray.DrawIcon(w.picture, in.flag() ? -1 : std::int32_t(in.u32() & 0xFFFFFF));
-            break;
-        }
-        case 6:
-            tray.SetIcon(w.window);
-            break;
-        default:  // queued notifications reach the window, and balloon timers fire
-            QCoreApplication::processEvents();
-            break;
+    } else if (call == 4) {
+        std::int16_t button = std::int16_t(in.u16());  // MouseMove takes it by reference
+        tray.MouseMove(button, std::int32_t(in.u32() % 0x500), w.window);
+    } else if (call == 5) {
+        w.picture.resize(in.byte() % 80, in.byte() % 80);
+        const QColor fill = QColor::fromRgb(in.u32());
+        w.picture.draw([fill](QPainter& p) { p.fillRect(p.window(), fill); });
+        tray.DrawIcon(w.picture, in.flag() ? -1 : std::int32_t(in.u32() & 0xFFFFFF));
+    } else if (call == 6) {
+        tray.SetIcon(w.window);
+    } else {  // queued notifications reach the window, and balloon timers fire
+        QCoreApplication::processEvents();
     }
 }
 
@@ -143,7 +132,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     World& w = *g_world;
     fuzz::FuzzInput in(data, size);
-    std::set<std::pair<std::uint32_t, std::uint32_t>> keys;
+    Keys keys;
     {
         clsSysTray tray;
         (void)tray.Init(w.window, text(in));
