@@ -36,11 +36,10 @@ struct Rig : orvane::test::ScriptedForm {
     QString counter() const { return form.lblCounter->text(); }
     // The watchdog's state in one line, so a table row's name shows with what differs.
     QString state(const char* row) const {
-        return QStringLiteral("%1: fail %2, kept %3, %4")
-            .arg(QLatin1String(row))
-            .arg(form.FailCounter)
-            .arg(form.PlayCounter)
-            .arg(counter());
+        return state(row, form.FailCounter, form.PlayCounter, counter());
+    }
+    static QString state(const char* row, double fail, double kept, const QString& counter) {
+        return QStringLiteral("%1: fail %2, kept %3, %4").arg(row).arg(fail).arg(kept).arg(counter);
     }
 };
 
@@ -87,11 +86,8 @@ void TestWatchdog::restartTiming() {
         const int first = r.ticksToRestart();
         // "RESTARTING" stays only while the whole seconds are 0; the engine's URL is not written.
         QCOMPARE(r.state(row.name) + QStringLiteral(" after %1").arg(first),
-                 QStringLiteral("%1: fail 0, kept %2, %3 after %4")
-                     .arg(QLatin1String(row.name))
-                     .arg(row.stuck)
-                     .arg(QLatin1String(row.counter))
-                     .arg(row.first));
+                 r.state(row.name, 0, row.stuck, row.counter) +
+                     QStringLiteral(" after %1").arg(row.first));
         QVERIFY(r.engine->calls.filter(QStringLiteral("url=")).isEmpty());
         QCOMPARE(r.ticksToRestart(), row.next);
     }

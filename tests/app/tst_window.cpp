@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -11,19 +11,7 @@
 #include "support/ScriptedEngine.h"
 
 using namespace orvane;
-using orvane::test::ScriptedEngine;
-
-namespace {
-
 using Form = orvane::test::ScriptedForm;
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(content);
-}
-
-}  // namespace
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -33,6 +21,7 @@ class TestWindow : public QObject {
     void keysAndTyping();
     void resizingMovesNothing();
     void startUpFillsTheListAndSetsTheVolume();
+    void controlsHaveSpokenNames();
 };
 
 void TestWindow::layoutMatchesTheTable() {
@@ -120,13 +109,7 @@ void TestWindow::stackingAndTabOrder() {
         w.lblNowPlaying,       w.lblURL,          w.lblCopyright,  w.lblCounter,
         w.WindowsMediaPlayer1, w.cmdStop,         w.cmdPlay,       w.cmdVolUp,
         w.comboSourceList,     w.cmdVolDownSmall, w.cmdVolUpSmall, w.cmdVolDown};
-    QList<QWidget*> children;
-    for (QObject* o : w.children()) {
-        if (auto* c = qobject_cast<QWidget*>(o)) {
-            children.append(c);
-        }
-    }
-    QCOMPARE(children, bottomUp);
+    QCOMPARE(w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly), bottomUp);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     // Buttons lie over the player area, and the overlapping volume buttons follow the table.
@@ -186,34 +169,30 @@ void TestWindow::keysAndTyping() {
 void TestWindow::resizingMovesNothing() {
     Form f;
     frmMain& w = f.form;
-    QList<QRect> before;
-    for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        before.append(c->geometry());
-    }
+    const auto geometries = [&w] {
+        QList<QRect> all;
+        for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            all.append(c->geometry());
+        }
+        return all;
+    };
+    const QList<QRect> before = geometries();
     w.show();
     w.resize(900, 500);
     w.showMaximized();
-    QList<QRect> after;
-    for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        after.append(c->geometry());
-    }
-    QCOMPARE(after, before);
+    QCOMPARE(geometries(), before);
     QVERIFY(w.autoFillBackground());
 }
 
 void TestWindow::startUpFillsTheListAndSetsTheVolume() {
-    QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("orvaneplayer.ini")),
-              "First Station,http://127.0.0.1:1/a.mp3\r\nshort\r\n"
-              "Second Station,http://127.0.0.1:1/b.mp3\r\n");
-    const QString old = QDir::currentPath();
-    QDir::setCurrent(dir.path());
     Form f;
     f.engine->vol = 80;  // whatever the engine had, start-up sets 25
     f.form.PlayFlag = 1;
     f.form.FailCounter = 7;
-    f.form.Form_Load();
-    QDir::setCurrent(old);
+    test::ListFolder(
+        "First Station,http://127.0.0.1:1/a.mp3\r\nshort\r\nSecond "
+        "Station,http://127.0.0.1:1/b.mp3\r\n")
+        .load(f.form);
 
     QCOMPARE(f.engine->vol, 25);
     QCOMPARE(f.form.lblVolume->text(), QStringLiteral("25%"));
@@ -227,6 +206,35 @@ void TestWindow::startUpFillsTheListAndSetsTheVolume() {
     QCOMPARE(f.form.FailCounter, 0.0);
     QCOMPARE(f.engine->count(QStringLiteral("play")), 0);
     QVERIFY(f.engine->url.isEmpty());
+}
+
+// Buttons and the list are read by name and description, not by their captions (whose slashes
+// the window test checks on screen).
+void TestWindow::controlsHaveSpokenNames() {
+    Form f;
+    frmMain& w = f.form;
+    struct Expect {
+        QWidget* widget;
+        const char* name;
+        QAccessible::Role role;
+    };
+    const QList<Expect> expected = {
+        {w.cmdPlay, "Play", QAccessible::Button},
+        {w.cmdStop, "Stop", QAccessible::Button},
+        {w.cmdVolUp, "Volume up 5", QAccessible::Button},
+        {w.cmdVolUpSmall, "Volume up 1", QAccessible::Button},
+        {w.cmdVolDown, "Volume down 5", QAccessible::Button},
+        {w.cmdVolDownSmall, "Volume down 1", QAccessible::Button},
+        {w.comboSourceList->lineEdit(), "Sources", QAccessible::EditableText},
+        {w.WindowsMediaPlayer1, "Player", QAccessible::Client},
+    };
+    for (const Expect& e : expected) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(e.widget);
+        QVERIFY2(a, e.name);
+        QCOMPARE(a->text(QAccessible::Name), QString::fromLatin1(e.name));
+        QVERIFY2(!a->text(QAccessible::Description).isEmpty(), e.name);
+        QCOMPARE(a->role(), e.role);
+    }
 }
 
 QTEST_MAIN(TestWindow)

@@ -19,6 +19,7 @@ cleanup() {
     local i
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null; done
     for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
+    x11_stop
     icecast_stop 2>/dev/null
     rm -rf "$work"
 }
@@ -47,6 +48,7 @@ wait_for() {  # wait_for SECONDS WHAT COMMAND...
 readonly CONNECT_S=10 TITLE_S=15 QUIT_S=10
 
 . "$here/../support/icecast.sh"
+. "$here/../support/x11.sh"
 icecast_start "$work" || fail "Icecast did not start"
 icecast_source /a.mp3 "Radio A" || fail "source /a.mp3"
 pids+=("$ICECAST_SOURCE_PID")
@@ -63,10 +65,7 @@ listeners() {
 # connected A B: the listener counts of /a.mp3 and /b.mp3 are exactly these.
 connected() { [ "$(listeners /a.mp3)" = "$1" ] && [ "$(listeners /b.mp3)" = "$2" ]; }
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-pids+=($!)
-wait_for 10 "Xvfb to pick a display" test -s "$work/display"
-export DISPLAY=":$(tr -d '\n' <"$work/display")" QT_QPA_PLATFORM=xcb
+x11_start "$work" || fail "Xvfb did not start"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR" "$work/run"
 printf 'Station A,%s/a.mp3\r\nStation B,%s/b.mp3\r\n' "$base" "$base" >"$work/run/orvaneplayer.ini"

@@ -14,6 +14,7 @@ if [ -z "${ORVANE_PRIVATE_BUS:-}" ]; then
     ORVANE_PRIVATE_BUS=1 exec dbus-run-session -- bash "$0" "$@" 2> >(grep -v 'fd limit' >&2)
 fi
 build="$(realpath "$1")"
+. "$(cd "$(dirname "$0")" && pwd)/../support/x11.sh"
 work="$(mktemp -d)"
 pids=()
 installed=
@@ -24,6 +25,7 @@ cleanup() {
     local i
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null; done
     for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
+    x11_stop
     [ -z "$installed" ] || apt remove orvaneplayer >/dev/null 2>&1
     rm -rf "$work"
 }
@@ -64,10 +66,7 @@ for f in /usr/bin/orvaneplayer /usr/bin/orvaneplayer-launch \
 done
 echo "PASS: apt-get installs the program, launcher, desktop entry, icons and example list"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-pids+=($!)
-wait_for 10 "Xvfb to pick a display" test -s "$work/display"
-export DISPLAY=":$(tr -d '\n' <"$work/display")" QT_QPA_PLATFORM=xcb
+x11_start "$work" || fail "Xvfb did not start"
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime"
 unset XDG_CONFIG_HOME
 mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"

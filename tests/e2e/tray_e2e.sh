@@ -7,6 +7,7 @@
 # Usage: tray_e2e.sh PATH_TO_ORVANEPLAYER
 set -u
 exe="$(realpath "$1")"
+here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d)"
 pids=()
 exec 9>&1 # reports reach the output even from checks whose output is discarded
@@ -15,6 +16,7 @@ cleanup() {
     local i
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null; done
     for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
+    x11_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -49,20 +51,15 @@ holds() {
     done
 }
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-pids+=($!)
-wait_for 10 "Xvfb to pick a display" test -s "$work/display"
-export DISPLAY=":$(tr -d '\n' <"$work/display")"
+. "$here/../support/x11.sh"
+x11_start "$work" || fail "Xvfb did not start"
 # No session bus: Qt uses the XEmbed tray, and nothing reaches the user's own desktop.
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" QT_QPA_PLATFORM=xcb
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR" "$work/run"
 printf 'Local,http://127.0.0.1:9/never-played\r\n' >"$work/run/orvaneplayer.ini"
 
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-wait_for 10 "openbox" wm_ready
+x11_wm "$work" || fail "openbox did not start"
 # Now and then trayer (GTK 2) comes up alive but never maps its panel; a second start has always
 # worked, so give it two tries before calling the tray missing.
 start_trayer() {

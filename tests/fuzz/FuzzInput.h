@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,28 +11,24 @@
 namespace orvane::fuzz {
 
 // Reads a fuzzer's input front to back as small numbers and byte runs. Past the end every read
-// gives zeros, so a target never has to check the length itself and a short input is still a
-// complete (if dull) sequence of calls.
+// gives zeros, so a short input is still a complete (if dull) sequence of calls.
 class FuzzInput {
   public:
     FuzzInput(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
 
     bool empty() const { return m_pos >= m_size; }
-    std::size_t remaining() const { return empty() ? 0 : m_size - m_pos; }
-
     std::uint8_t byte() { return empty() ? 0 : m_data[m_pos++]; }
     std::uint16_t u16() { return std::uint16_t(byte() | (byte() << 8)); }
     std::uint32_t u32() { return std::uint32_t(u16()) | (std::uint32_t(u16()) << 16); }
     bool flag() { return (byte() & 1) != 0; }
-
     // Up to n bytes, fewer at the end of the input.
     QByteArrayView take(std::size_t n) {
-        const std::size_t k = n < remaining() ? n : remaining();
+        const std::size_t k = empty() ? 0 : std::min(n, m_size - m_pos);
         const QByteArrayView out(reinterpret_cast<const char*>(m_data + m_pos), qsizetype(k));
         m_pos += k;
         return out;
     }
-    QByteArrayView rest() { return take(remaining()); }
+    QByteArrayView rest() { return take(m_size); }
 
   private:
     const std::uint8_t* m_data;
@@ -39,16 +36,12 @@ class FuzzInput {
     std::size_t m_pos = 0;
 };
 
-// A broken promise of the code under test: report it the way a sanitizer reports a fault, so
-// that the fuzzer keeps the input and the smoke run fails.
-[[noreturn]] inline void fail(const char* what) {
-    std::fprintf(stderr, "fuzz check failed: %s\n", what);
-    std::abort();
-}
-
+// A broken promise of the code under test, reported as a sanitizer reports a fault, so that the
+// fuzzer keeps the input and the smoke run fails.
 inline void check(bool ok, const char* what) {
     if (!ok) {
-        fail(what);
+        std::fprintf(stderr, "fuzz check failed: %s\n", what);
+        std::abort();
     }
 }
 

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One playlist parser fed raw bodies. The binary is built once and installed under one name per
-// format (fuzz_pls, fuzz_m3u, fuzz_hls, fuzz_asx, fuzz_xspf): the name picks the parser, so each
-// has its own corpus and a crash file replays with the same command that found it. The first
-// byte picks where the playlist came from: a server, or a local file (whose bare and
-// Windows-style paths resolve against its folder).
-#include <cstddef>
+// One playlist parser fed raw bodies. The binary is installed under one name per format
+// (fuzz_pls, fuzz_m3u, fuzz_hls, fuzz_asx, fuzz_xspf): the name picks the parser, so each has its
+// own corpus and a crash file replays with the command that found it. The first byte picks where
+// the playlist came from: a server, or a local file (whose paths resolve against its folder).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,26 +14,18 @@
 using namespace orvane;
 
 namespace {
-
 PlaylistFormat g_format = PlaylistFormat::NotPlaylist;
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    static constexpr struct {
-        const char* name;
-        PlaylistFormat format;
-    } kNames[] = {{"fuzz_pls", PlaylistFormat::Pls},
-                  {"fuzz_m3u", PlaylistFormat::M3u},
-                  {"fuzz_hls", PlaylistFormat::Hls},
-                  {"fuzz_asx", PlaylistFormat::Asx},
-                  {"fuzz_xspf", PlaylistFormat::Xspf}};
+    const char* const names[] = {"fuzz_pls", "fuzz_m3u", "fuzz_hls", "fuzz_asx", "fuzz_xspf"};
+    const PlaylistFormat formats[] = {PlaylistFormat::Pls, PlaylistFormat::M3u, PlaylistFormat::Hls,
+                                      PlaylistFormat::Asx, PlaylistFormat::Xspf};
     const char* path = *argc > 0 ? (*argv)[0] : "";
     const char* slash = std::strrchr(path, '/');
-    const char* name = slash != nullptr ? slash + 1 : path;
-    for (const auto& known : kNames) {
-        if (std::strcmp(name, known.name) == 0) {
-            g_format = known.format;
+    for (int i = 0; i < 5; ++i) {
+        if (std::strcmp(slash != nullptr ? slash + 1 : path, names[i]) == 0) {
+            g_format = formats[i];
             return 0;
         }
     }
@@ -49,9 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const QUrl remote(QStringLiteral("http://radio.example:8000/lists/station.pls"));
     static const QUrl local(QStringLiteral("file:///home/user/Music/station.pls"));
     const QUrl& base = in.flag() ? local : remote;
-
     const PlaylistParse parse = parsePlaylist(g_format, in.rest(), base);
-
     fuzz::check(parse.entries.isEmpty() != parse.error.isEmpty(),
                 "an error is set exactly when there are no entries");
     for (const PlaylistEntry& entry : parse.entries) {

@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
 #include <cmath>
@@ -141,8 +140,9 @@ class TestMpris : public QObject {
     void quitClosesTheWindowAndLeavesTheBus();
 
   private:
-    QTemporaryDir m_dir;
-    QString m_oldDir;
+    const test::ListFolder m_list{
+        "Radio A,http://127.0.0.1/a.mp3\r\nRadio B,http://127.0.0.1/b.mp3\r\n"
+        "Radio C,http://127.0.0.1/c.mp3\r\n"};
     std::unique_ptr<ScriptedForm> m_bus;   // driven over the bus
     std::unique_ptr<ScriptedForm> m_twin;  // driven by clicks
     std::unique_ptr<Client> m_client;
@@ -151,18 +151,10 @@ class TestMpris : public QObject {
 void TestMpris::initTestCase() {
     setErrorHandler(&recordError);
     QVERIFY(QDBusConnection::sessionBus().isConnected());
-    QFile ini(m_dir.filePath(QStringLiteral("orvaneplayer.ini")));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(
-        "Radio A,http://127.0.0.1/a.mp3\r\nRadio B,http://127.0.0.1/b.mp3\r\n"
-        "Radio C,http://127.0.0.1/c.mp3\r\n");
-    ini.close();
-    m_oldDir = QDir::currentPath();
-    QDir::setCurrent(m_dir.path());
     m_bus = std::make_unique<ScriptedForm>();
-    m_bus->form.Form_Load();
+    m_list.load(m_bus->form);
     m_twin = std::make_unique<ScriptedForm>();
-    m_twin->form.Form_Load();
+    m_list.load(m_twin->form);
     // A second player, as another running instance would be: a connection of its own.
     m_twin->form.Mpris = std::make_unique<MprisBridge>(
         m_twin->form, QDBusConnection::connectToBus(QDBusConnection::SessionBus, "twin"));
@@ -171,7 +163,6 @@ void TestMpris::initTestCase() {
 }
 
 void TestMpris::cleanupTestCase() {
-    QDir::setCurrent(m_oldDir);
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
 }
 
@@ -219,38 +210,23 @@ void TestMpris::interfacesAreMpris2() {
     }
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QStringList expected;
-    for (const char* m :
-         {"method Raise()", "method Quit()", "property CanQuit b read", "property CanRaise b read",
-          "property HasTrackList b read", "property Identity s read",
-          "property DesktopEntry s read", "property SupportedUriSchemes as read",
-          "property SupportedMimeTypes as read"}) {
-        expected << kRoot + ' ' + m;
-    }
-    for (const char* m : {"method Next()",
-                          "method Previous()",
-                          "method Pause()",
-                          "method PlayPause()",
-                          "method Stop()",
-                          "method Play()",
-                          "method Seek(x)",
-                          "method SetPosition(ox)",
-                          "method OpenUri(s)",
-                          "signal Seeked(x)",
-                          "property PlaybackStatus s read",
-                          "property Rate d readwrite",
-                          "property Metadata a{sv} read",
-                          "property Volume d readwrite",
-                          "property Position x read",
-                          "property MinimumRate d read",
-                          "property MaximumRate d read",
-                          "property CanGoNext b read",
-                          "property CanGoPrevious b read",
-                          "property CanPlay b read",
-                          "property CanPause b read",
-                          "property CanSeek b read",
-                          "property CanControl b read"}) {
-        expected << kPlayer + ' ' + m;
-    }
+    const auto add = [&](const QString& iface, const char* list) {
+        for (const QString& m : QString::fromLatin1(list).split(';')) {
+            expected << iface + ' ' + m;
+        }
+    };
+    add(kRoot,
+        "method Raise();method Quit();property CanQuit b read;property CanRaise b read;"
+        "property HasTrackList b read;property Identity s read;property DesktopEntry s read;"
+        "property SupportedUriSchemes as read;property SupportedMimeTypes as read");
+    add(kPlayer,
+        "method Next();method Previous();method Pause();method PlayPause();method Stop();"
+        "method Play();method Seek(x);method SetPosition(ox);method OpenUri(s);signal Seeked(x);"
+        "property PlaybackStatus s read;property Rate d readwrite;property Metadata a{sv} read;"
+        "property Volume d readwrite;property Position x read;property MinimumRate d read;"
+        "property MaximumRate d read;property CanGoNext b read;property CanGoPrevious b read;"
+        "property CanPlay b read;property CanPause b read;property CanSeek b read;"
+        "property CanControl b read");
     members.sort();
     expected.sort();
     QCOMPARE(members, expected);
@@ -268,44 +244,43 @@ void TestMpris::interfacesAreMpris2() {
 void TestMpris::commandsLeaveWhatClicksLeave() {
     frmMain& f = m_bus->form;
     frmMain& twin = m_twin->form;
-    const auto command = [&](const char* method, const QVariantList& args = {}) {
-        return m_client->call(kPlayer, QString::fromLatin1(method), args);
-    };
-    const auto selectAndPlay = [&](int index) {
-        twin.comboSourceList->setCurrentIndex(index);
-        twin.cmdPlay->click();
-    };
     const QString odd = QStringLiteral("http://127.0.0.1/x,y.mp3");
     const QString escaped = QStringLiteral("http://127.0.0.1/x%2Cy.mp3");
-    struct Step {
-        std::function<void()> overBus;
-        std::function<void()> byHand;
+    // Each row's name starts with the method (or "Volume" and the value to set); then what a
+    // user does by hand for the same effect.
+    const auto click = [](QPushButton* b) { return [b] { b->click(); }; };
+    const auto playEntry = [&](int index, const QString& edit = {}) {
+        return [&twin, index, edit] {
+            index < 0 ? twin.comboSourceList->setEditText(edit)
+                      : twin.comboSourceList->setCurrentIndex(index);
+            twin.cmdPlay->click();
+        };
     };
-    const QList<std::pair<const char*, Step>> steps = {
-        {"Play", {[&] { command("Play"); }, [&] { twin.cmdPlay->click(); }}},
-        {"Stop", {[&] { command("Stop"); }, [&] { twin.cmdStop->click(); }}},
-        {"PlayPause stopped", {[&] { command("PlayPause"); }, [&] { twin.cmdPlay->click(); }}},
-        {"PlayPause playing", {[&] { command("PlayPause"); }, [&] { twin.cmdStop->click(); }}},
-        {"Next", {[&] { command("Next"); }, [&] { selectAndPlay(1); }}},
-        {"Next", {[&] { command("Next"); }, [&] { selectAndPlay(2); }}},
-        {"Next at the end", {[&] { command("Next"); }, [] {}}},
-        {"Pause", {[&] { command("Pause"); }, [&] { twin.cmdStop->click(); }}},
-        {"Previous", {[&] { command("Previous"); }, [&] { selectAndPlay(1); }}},
-        {"OpenUri",
-         {[&] { command("OpenUri", {odd}); },
-          [&] {
-              twin.comboSourceList->setEditText(escaped + ',' + escaped);
-              twin.cmdPlay->click();
-          }}},
-        {"Volume 0.3", {[&] { m_client->set("Volume", 0.3); }, [&] { twin.cmdVolUp->click(); }}},
-        {"Volume 0.29",
-         {[&] { m_client->set("Volume", 0.29); }, [&] { twin.cmdVolDownSmall->click(); }}},
+    const QList<std::pair<const char*, std::function<void()>>> steps = {
+        {"Play", click(twin.cmdPlay)},
+        {"Stop", click(twin.cmdStop)},
+        {"PlayPause stopped", click(twin.cmdPlay)},
+        {"PlayPause playing", click(twin.cmdStop)},
+        {"Next", playEntry(1)},
+        {"Next", playEntry(2)},
+        {"Next at the end", [] {}},
+        {"Pause", click(twin.cmdStop)},
+        {"Previous", playEntry(1)},
+        {"OpenUri", playEntry(-1, escaped + ',' + escaped)},
+        {"Volume 0.3", click(twin.cmdVolUp)},
+        {"Volume 0.29", click(twin.cmdVolDownSmall)},
     };
-    for (const auto& [name, step] : steps) {
+    for (const auto& [name, byHand] : steps) {
         // A stalled count that Play and Stop must clear.
         f.FailCounter = twin.FailCounter = 3;
-        step.overBus();
-        step.byHand();
+        const QString method = QString::fromLatin1(name).section(' ', 0, 0);
+        if (method == u"Volume") {
+            m_client->set(method, QString::fromLatin1(name).section(' ', 1).toDouble());
+        } else {
+            m_client->call(kPlayer, method,
+                           method == u"OpenUri" ? QVariantList{odd} : QVariantList{});
+        }
+        byHand();
         QVERIFY2(looks(f) == looks(twin), name);
         QCOMPARE(m_bus->engine->count("play"), m_twin->engine->count("play"));
         QCOMPARE(m_bus->engine->count("stop"), m_twin->engine->count("stop"));
@@ -318,7 +293,8 @@ void TestMpris::commandsLeaveWhatClicksLeave() {
     QCOMPARE(f.lblVolume->text(), QStringLiteral("100%"));
     m_client->set("Volume", -1.0);
     QCOMPARE(f.lblVolume->text(), QStringLiteral("0%"));
-    QVERIFY(command("OpenUri", {"rtsp://host/x"}).type() == QDBusMessage::ErrorMessage);
+    QVERIFY(m_client->call(kPlayer, "OpenUri", {"rtsp://host/x"}).type() ==
+            QDBusMessage::ErrorMessage);
 
     f.comboSourceList->setCurrentIndex(0);
     QCOMPARE(m_client->get(kPlayer, "CanGoPrevious").toBool(), false);
@@ -344,8 +320,6 @@ void TestMpris::changesReachTheBusWithinASecond() {
     QVERIFY(c.waitFor(0, [](const QVariantMap& p) { return Client::titleOf(p) == "Radio A"; }));
 
     // Titles as the engine reports them, each timed to its PropertiesChanged.
-    QList<qint64> latencies;
-    QStringList shown;
     for (int i = 1; i <= 5; ++i) {
         const QString title = QStringLiteral("Artist %1 - Song %1").arg(i);
         const qsizetype from = c.changes.size();
@@ -358,12 +332,8 @@ void TestMpris::changesReachTheBusWithinASecond() {
         QCOMPARE(meta.value("xesam:artist").toStringList(),
                  QStringList{title.section(" - ", 0, 0)});
         QCOMPARE(meta.value("xesam:album").toString(), "Radio A");
-        latencies << change->atMs - changedAt;
-        shown << QString::number(latencies.last());
+        QVERIFY2(change->atMs - changedAt <= kChangeDeadlineMs, qPrintable(title));
     }
-    const qint64 worst = *std::max_element(latencies.begin(), latencies.end());
-    qInfo("title change in the engine to PropertiesChanged: %s ms", qPrintable(shown.join(", ")));
-    QVERIFY(worst <= kChangeDeadlineMs);
 
     // The same title again says nothing: the next signal carries only the volume.
     const QString track = c.metadata().value("mpris:trackid").value<QDBusObjectPath>().path();
@@ -395,7 +365,7 @@ void TestMpris::changesReachTheBusWithinASecond() {
 // program plays the player, and the test watches it leave the bus and exit cleanly.
 void TestMpris::quitClosesTheWindowAndLeavesTheBus() {
     QProcess child;
-    child.setWorkingDirectory(m_dir.path());
+    child.setWorkingDirectory(m_list.dir.path());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("ORVANE_MPRIS_QUIT_CHILD"), QStringLiteral("1"));
     child.setProcessEnvironment(env);

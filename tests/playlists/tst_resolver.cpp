@@ -39,31 +39,29 @@ struct CannedResponse {
 
 // HTTP on 127.0.0.1 with a canned response per path (unknown paths: 404), in the test's own
 // event loop. Every connection closes after its answer.
-class CannedHttpServer : public QObject {
-  public:
+struct CannedHttpServer : QObject {
+    QTcpServer server;
+    QHash<QString, CannedResponse> canned;
+    QHash<QString, int> requests;
+    int open = 0;
+
     CannedHttpServer() {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                ++m_open;
+        server.listen(QHostAddress::LocalHost, 0);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                ++open;
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
                 connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-                    --m_open;
+                    --open;
                     socket->deleteLater();
                 });
             }
         });
     }
-
-    bool isListening() const { return m_server.isListening(); }
     QUrl url(const QString& path) const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path));
     }
-    void set(const QString& path, const CannedResponse& response) { m_canned[path] = response; }
-    int requests(const QString& path) const { return m_requests.value(path); }
-    int openConnections() const { return m_open; }
 
-  private:
     void read(QTcpSocket* socket) {
         // The request waits in the socket's buffer until its header block is complete.
         if (!socket->peek(socket->bytesAvailable()).contains("\r\n\r\n")) {
@@ -71,8 +69,8 @@ class CannedHttpServer : public QObject {
         }
         const QByteArray request = socket->readAll();
         const QString path = QString::fromLatin1(request.split(' ').value(1)).section('?', 0, 0);
-        ++m_requests[path];
-        const CannedResponse r = m_canned.value(path, {.status = 404});
+        ++requests[path];
+        const CannedResponse r = canned.value(path, {.status = 404});
         if (!r.silent) {
             QTimer::singleShot(r.delayMs, socket, [socket, r] { answer(socket, r); });
         }
@@ -104,11 +102,6 @@ class CannedHttpServer : public QObject {
         });
         timer->start(5);
     }
-
-    QTcpServer m_server;
-    QHash<QString, CannedResponse> m_canned;
-    QHash<QString, int> m_requests;
-    int m_open = 0;
 };
 
 // Long enough for a loaded machine under ASan; a passing test never waits it out.
@@ -208,7 +201,7 @@ class TestResolver : public QObject {
     }
     QUrl url(const QString& path) const { return m_server->url(path); }
     QString u(const QString& path) const { return url(path).toString(); }
-    void set(const QString& path, const CannedResponse& r) { m_server->set(path, r); }
+    void set(const QString& path, const CannedResponse& r) { m_server->canned[path] = r; }
     void redirect(const QString& from, const QString& to) {
         set(from, {.status = 302, .location = to.toUtf8()});
     }
@@ -219,7 +212,7 @@ class TestResolver : public QObject {
 
 void TestResolver::init() {
     m_server = std::make_unique<CannedHttpServer>();
-    QVERIFY(m_server->isListening());
+    QVERIFY(m_server->server.isListening());
     PlaylistResolver::Limits limits;
     limits.timeoutMs = kTestTimeoutMs;
     m_resolver = std::make_unique<PlaylistResolver>(limits);
@@ -238,7 +231,7 @@ void TestResolver::webPlaylists() {
     for (int i = 1; i <= 2; ++i) {
         QCOMPARE(streams(url("/station.pls")),
                  QStringList({u("/live") + "|Main", u("/backup") + "|"}));
-        QCOMPARE(m_server->requests("/station.pls"), i);
+        QCOMPARE(m_server->requests.value("/station.pls"), i);
     }
     QVERIFY(!m_resolver->isBusy());
     // After a redirect, relative entries resolve against where the playlist really is.
@@ -282,7 +275,7 @@ void TestResolver::mediaIsNotReadToTheEnd() {
         const PlaylistResult r = run(url(path));
         QCOMPARE(r.kind, Kind::PlayAsIs);
         QCOMPARE(r.url, url(path));
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->open, 0, kWaitMs);
     }
     // When the name or the caller says playlist, media is an error, so the engine cannot
     // bounce between playing and resolving; the kind tells the engine to keep its own reason.
@@ -295,7 +288,7 @@ void TestResolver::mediaIsNotReadToTheEnd() {
         QCOMPARE(r.error, QString::fromLatin1(text));
         QCOMPARE(r.errorKind, PlaylistError::NotPlaylist);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->open, 0, kWaitMs);
     // Without a name or a type, a playlist's signature is enough.
     set("/listen", text("[playlist]\nFile1=http://h/a\n", "text/plain"));
     QCOMPARE(streams(url("/listen")), QStringList({"http://h/a|"}));
@@ -339,7 +332,7 @@ void TestResolver::loopsAndDepth() {
     QCOMPARE(streams(url("/n1.m3u")),
              QStringList({u("/tail6") + "|", u("/tail5") + "|", u("/tail4") + "|",
                           u("/tail3") + "|", u("/tail2") + "|"}));
-    QCOMPARE(m_server->requests("/n6.m3u"), 0);
+    QCOMPARE(m_server->requests.value("/n6.m3u"), 0);
     for (int n = 1; n <= 5; ++n) {
         set(QStringLiteral("/n%1.m3u").arg(n),
             text(QStringLiteral("/n%1.m3u").arg(n + 1).toUtf8()));
@@ -374,7 +367,7 @@ void TestResolver::sizeAndTimeCaps() {
     set("/silent.pls", {.silent = true});
     set("/slow.m3u", {.contentType = "audio/x-mpegurl", .body = "http://h/slow\n", .delayMs = 100});
     QCOMPARE(error(url("/silent.pls")), QStringLiteral("Timed out (127.0.0.1)"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->open, 0, kWaitMs);
     QCOMPARE(streams(url("/slow.m3u")), QStringList({"http://h/slow|"}));
 }
 
@@ -445,10 +438,10 @@ void TestResolver::cancellation() {
     // alone shows that no stale one was queued before it.
     m_resolver->resolve(url("/hang.pls"));
     QVERIFY(m_resolver->isBusy());
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests("/hang.pls"), 1, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests.value("/hang.pls"), 1, kWaitMs);
     m_resolver->cancel();
     QVERIFY(!m_resolver->isBusy());
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->open, 0, kWaitMs);
     m_resolver->resolve(QUrl(QStringLiteral("not a url")));
     m_resolver->cancel();
     m_resolver->resolve(url("/hang.pls"));
@@ -469,8 +462,8 @@ void TestResolver::cancellation() {
     started.acquire(pool->maxThreadCount());
     set("/parsed.pls", text("[playlist]\nFile1=http://h/a\n", "audio/x-scpls"));
     m_resolver->resolve(url("/parsed.pls"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests("/parsed.pls"), 1, kWaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests.value("/parsed.pls"), 1, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->open, 0, kWaitMs);
     QCoreApplication::processEvents();  // let the reply see the end of the body
     m_resolver->cancel();
     hold.release(pool->maxThreadCount());
@@ -483,14 +476,14 @@ void TestResolver::cancellation() {
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath("a.m3u"), "http://h/a\n"));
     for (const QUrl& target : {url("/hang.pls"), QUrl::fromLocalFile(dir.filePath("a.m3u"))}) {
-        const int before = m_server->requests("/hang.pls");
+        const int before = m_server->requests.value("/hang.pls");
         auto doomed = std::make_unique<PlaylistResolver>();
         QSignalSpy doomedSpy(doomed.get(), &PlaylistResolver::finished);
         doomed->resolve(target);
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests("/hang.pls"),
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests.value("/hang.pls"),
                                   before + (target.isLocalFile() ? 0 : 1), kWaitMs);
         doomed.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->open, 0, kWaitMs);
         QCOMPARE(doomedSpy.size(), 0);
     }
 

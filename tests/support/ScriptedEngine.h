@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QDir>
+#include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <deque>
 #include <functional>
 
@@ -34,54 +37,55 @@ class ScriptedEngine final : public MediaBackend {
     mutable QStringList calls;
     qsizetype count(const QString& call) const { return calls.count(call); }
 
-    void setURL(const QString& u) override {
-        url = u;
-        log(QStringLiteral("url=") + u);
-    }
+    void setURL(const QString& u) override { url = log(QStringLiteral("url=") + u, u); }
     QString URL() const override { return url; }
     void play() override {
         if (onPlay) {
             onPlay();
         }
-        log(QStringLiteral("play"));
+        log(QStringLiteral("play"), 0);
     }
-    void stop() override { log(QStringLiteral("stop")); }
+    void stop() override { log(QStringLiteral("stop"), 0); }
     double currentPosition() const override {
-        log(QStringLiteral("position"));
-        if (positions.empty()) {
-            return position;
+        const double p = positions.empty() ? position : positions.front();
+        if (!positions.empty()) {
+            positions.pop_front();
         }
-        const double p = positions.front();
-        positions.pop_front();
-        return p;
+        return log(QStringLiteral("position"), p);
     }
-    int volume() const override {
-        log(QStringLiteral("volume"));
-        return vol;
-    }
+    int volume() const override { return log(QStringLiteral("volume"), vol); }
     void setVolume(int v) override {
-        vol = adjustVolume(v);
-        log(QStringLiteral("volume=%1").arg(v));
+        vol = log(QStringLiteral("volume=%1").arg(v), adjustVolume(v));
     }
-    QString status() const override {
-        log(QStringLiteral("status"));
-        return statusText;
-    }
-    QString mediaName() const override {
-        log(QStringLiteral("name"));
-        return name;
-    }
-    QString mediaSourceURL() const override {
-        log(QStringLiteral("sourceURL"));
-        return sourceURL;
-    }
+    QString status() const override { return log(QStringLiteral("status"), statusText); }
+    QString mediaName() const override { return log(QStringLiteral("name"), name); }
+    QString mediaSourceURL() const override { return log(QStringLiteral("sourceURL"), sourceURL); }
 
   private:
-    void log(const QString& call) const {
+    template <typename T>
+    T log(const QString& call, T result) const {
         calls.append(call);
         if (onCall) {
             onCall(call);
         }
+        return result;
+    }
+};
+
+// A folder holding a source list, where the window looks for it at start-up.
+struct ListFolder {
+    QTemporaryDir dir;
+    explicit ListFolder(const QByteArray& list) {
+        QFile file(dir.filePath(QStringLiteral("orvaneplayer.ini")));
+        if (!file.open(QIODevice::WriteOnly) || file.write(list) != list.size()) {
+            qFatal("cannot write the source list");
+        }
+    }
+    void load(frmMain& form) const {
+        const QString old = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        form.Form_Load();
+        QDir::setCurrent(old);
     }
 };
 
