@@ -3,6 +3,7 @@
 
 #include <gst/gst.h>
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QTimer>
@@ -44,7 +45,7 @@ class GstEngine final : public MediaBackend {
   private:
     enum class Phase { Idle, Connecting, Playing, Reconnecting, Stopped, Failed };
 
-    // GstBackend.cpp: opening, messages, what the window reads.
+    // GstBackend.cpp: opening, playlists, what the window reads; Messages.cpp: the buses.
     std::unique_ptr<Pipeline> makePipeline();
     void onMessage(Pipeline& pipeline, GstMessage* msg);
     void onMainMessage(GstMessage* msg);
@@ -101,6 +102,7 @@ class GstEngine final : public MediaBackend {
     bool m_mainLive = false;
     // The main run has been silent too long; a second connection is on its way or due.
     bool m_stalled = false;
+    QElapsedTimer m_runClock;  // since the main run started
     RetrySchedule m_schedule;
     QTimer m_retryTimer;
     quint64 m_retryToken = 0;

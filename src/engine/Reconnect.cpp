@@ -120,9 +120,12 @@ void GstEngine::onRetry() {
 }
 
 void GstEngine::onWatchTick() {
-    if (m_phase != Phase::Playing || !m_mainActive || !m_mainLive) {
+    if (!m_mainActive || !m_mainLive) {
         m_watchTimer.stop();
         return;
+    }
+    if (m_phase != Phase::Playing) {
+        return;  // still connecting: the retries look after that
     }
     const bool silent =
         m_main->msSinceData() > kStallMs || (m_main->sourceEnded() && !m_main->isFinite());
