@@ -66,9 +66,16 @@ WakeWatcher* WakeWatcher::instance() {
 WakeWatcher::WakeWatcher() {
     if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
         QNetworkInformation* info = QNetworkInformation::instance();
+        // Only a way back from a known loss counts: the first report after start-up (from
+        // Unknown) says nothing about the connections already open.
         connect(info, &QNetworkInformation::reachabilityChanged, this,
-                [this](QNetworkInformation::Reachability reachability) {
-                    if (reachability == QNetworkInformation::Reachability::Online) {
+                [this, last = info->reachability()](
+                    QNetworkInformation::Reachability reachability) mutable {
+                    using R = QNetworkInformation::Reachability;
+                    const bool back =
+                        reachability == R::Online && last != R::Unknown && last != R::Online;
+                    last = reachability;
+                    if (back) {
                         qCInfo(lcEngine) << "the network is back";
                         notifyWake();
                     }

@@ -12,9 +12,7 @@ int RetrySchedule::delayMs(int failures, double random) {
         case 1:
             return 0;
         case 2:
-            return 250;
-        case 3:
-            return 500;
+            return kMinGapMs;
         default:
             return kSteadyMinMs + int(random * (kSteadyMaxMs - kSteadyMinMs));
     }
