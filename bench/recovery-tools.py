@@ -119,6 +119,10 @@ def analyse(lane):
     first = next((t for t, on in events if on and t >= play), None) if play else None
     result["first audio after PLAY"] = (None, first - play if first else None, None)
     for name, start, end in faults:
+        before = [on for t, on in events if t < start]
+        if not before or not before[-1]:
+            result[name] = (None, None, None)  # silent already: the player had given up
+            continue
         window = [(t, on) for t, on in events if start <= t]
         silence, off_at, back = 0.0, None, None
         was_on = True
