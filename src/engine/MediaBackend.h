@@ -18,8 +18,9 @@ class MediaBackend {
     virtual QString URL() const = 0;
 
     // No URL: nothing. Open still queued: nothing more. Otherwise reopen the URL from scratch.
+    // From here until stop() the engine reconnects by itself whenever the stream ends or fails.
     virtual void play() = 0;
-    // Stop and release the connection; the position reads 0 from then on.
+    // Stop, end every retry and release every connection; the position reads 0 from then on.
     virtual void stop() = 0;
     // Seconds of audio played since the media was opened; frozen while no data arrives, 0 when
     // nothing plays.
@@ -29,7 +30,8 @@ class MediaBackend {
     virtual int volume() const = 0;
     virtual void setVolume(int volume) = 0;
 
-    // "" before any URL, "Connecting", "Buffering NN%", "Playing", "Stopped", "Error: <reason>".
+    // "" before any URL, "Connecting", "Buffering NN%", "Playing", "Reconnecting[: <reason>]",
+    // "Stopped", "Error: <reason>".
     virtual QString status() const = 0;
     // Stream title, else station name, else the URL's last path segment without its extension.
     virtual QString mediaName() const = 0;

@@ -24,7 +24,8 @@ namespace {
 constexpr int kStartMs = 5000;
 constexpr int kMountReadyMs = 8000;
 constexpr int kTermGraceMs = 3000;
-constexpr const char* kAdminUser = "admin";
+constexpr int kStartAttempts = 3;
+constexpr const char* kAdminUser = "admin";  // as in icecast.xml.in
 // Icecast refuses to keep running as root and switches to this account instead.
 constexpr const char* kServiceUser = "icecast2";
 constexpr const char* kServiceGroup = "icecast";
@@ -33,6 +34,10 @@ constexpr const char* kIcecastShare = "/usr/share/icecast2";
 constexpr const char* kEncoder =
     "-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! "
     "lamemp3enc target=bitrate bitrate=128 cbr=true";
+
+// The same tone as Ogg Vorbis: a station that changes its format.
+constexpr const char* kOggEncoder =
+    "-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! vorbisenc ! oggmux";
 
 QByteArray randomPassword() {
     return QByteArray::number(QRandomGenerator::global()->generate64(), 36);
@@ -123,22 +128,36 @@ QString IcecastFixture::webroot() const {
     return m_dir.filePath(QStringLiteral("web"));
 }
 
-bool IcecastFixture::start() {
-    // A brand-new server has (rarely) been seen to vanish right after its first answer, before
-    // the source logged in; and a port picked a moment ago can be taken by someone else before
-    // Icecast binds it. Start over on a fresh port then, and say so.
+bool IcecastFixture::retrying(const std::function<bool()>& once,
+                              const std::function<bool()>& startAgain) {
+    // Icecast and its source have (rarely) been seen to die right after they started, with no
+    // word of why; a second start has always worked. A failure that a new start cannot cure
+    // (a server that runs but never answers) ends it at once.
     for (int attempt = 1;; ++attempt) {
-        if (startServer() && startSource()) {
+        if (once()) {
             return true;
         }
-        if (serverRunning() || attempt == 3) {
+        if (attempt == kStartAttempts || !startAgain()) {
             return false;
         }
-        qWarning("IcecastFixture: %s; starting over", qPrintable(m_error));
-        killSource();
-        stopServer();
-        m_port = 0;
+        qWarning("IcecastFixture: %s; starting again", qPrintable(m_error));
     }
+}
+
+bool IcecastFixture::start() {
+    // A brand-new server has vanished right after its first answer, before the source logged
+    // in; and a port picked a moment ago can be taken before Icecast binds it: start over on a
+    // fresh port then.
+    return retrying([this] { return startServer() && startSource(); },
+                    [this] {
+                        if (serverRunning()) {
+                            return false;
+                        }
+                        killSource();
+                        stopServer();
+                        m_port = 0;
+                        return true;
+                    });
 }
 
 bool IcecastFixture::writeConfig() {
@@ -172,34 +191,20 @@ bool IcecastFixture::writeConfig() {
                         .arg(QLatin1String(kServiceUser), QLatin1String(kServiceGroup));
     }
 
-    const QString xml = QStringLiteral(R"(<icecast>
-  <location>test</location><admin>test@localhost</admin><hostname>127.0.0.1</hostname>
-  <limits>
-    <clients>50</clients><sources>4</sources><queue-size>524288</queue-size>
-    <client-timeout>30</client-timeout><header-timeout>15</header-timeout>
-    <source-timeout>10</source-timeout><burst-on-connect>1</burst-on-connect>
-    <burst-size>65535</burst-size>
-  </limits>
-  <authentication>
-    <source-password>%1</source-password><relay-password>%1</relay-password>
-    <admin-user>%2</admin-user><admin-password>%3</admin-password>
-  </authentication>
-  <listen-socket><port>%4</port><bind-address>127.0.0.1</bind-address></listen-socket>
-  <fileserve>1</fileserve>
-  <paths>
-    <basedir>%5</basedir><logdir>%6</logdir><webroot>%7</webroot>
-    <adminroot>%5/admin</adminroot>
-  </paths>
-  <logging>
-    <accesslog>access.log</accesslog><errorlog>error.log</errorlog>
-    <loglevel>3</loglevel><logsize>10000</logsize>
-  </logging>
-  <security>%8</security>
-</icecast>
-)")
-                            .arg(QString::fromLatin1(m_sourcePassword), QLatin1String(kAdminUser),
-                                 QString::fromLatin1(m_adminPassword), QString::number(m_port),
-                                 QLatin1String(kIcecastShare), logDir, webroot(), security);
+    // The same template as the shell side (icecast.sh) fills in.
+    QFile templ(QStringLiteral(ORVANE_ICECAST_TEMPLATE));
+    if (!templ.open(QIODevice::ReadOnly)) {
+        m_error = QStringLiteral("cannot read %1").arg(templ.fileName());
+        return false;
+    }
+    const QString xml =
+        QString::fromUtf8(templ.readAll())
+            .replace(QLatin1String("@PORT@"), QString::number(m_port))
+            .replace(QLatin1String("@SOURCE_PASSWORD@"), QString::fromLatin1(m_sourcePassword))
+            .replace(QLatin1String("@ADMIN_PASSWORD@"), QString::fromLatin1(m_adminPassword))
+            .replace(QLatin1String("@LOGDIR@"), logDir)
+            .replace(QLatin1String("@WEBROOT@"), webroot())
+            .replace(QLatin1String("@SECURITY@"), security);
     QFile file(m_dir.filePath(QStringLiteral("icecast.xml")));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(xml.toUtf8()) < 0) {
         m_error = QStringLiteral("cannot write icecast.xml");
@@ -226,33 +231,32 @@ bool IcecastFixture::startServer() {
     if (!writeConfig()) {
         return false;
     }
-    // Icecast has (rarely) been seen to die right after it started, also when restarted on the
-    // port its listeners know; a second start on the same port has always worked.
-    for (int attempt = 1;; ++attempt) {
-        m_server = makeProcess();
-        m_server->start(QStringLiteral("icecast2"),
-                        {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("icecast.xml"))});
-        m_server->waitForStarted(kStartMs);
-        m_serverPaused = false;
-        const bool up = waitUntil(
-                            [this] {
-                                return !serverRunning() ||
-                                       httpGet(m_port, "/status-json.xsl", 500).status == 200;
-                            },
-                            kStartMs, 10) &&
-                        serverRunning();
-        if (up) {
-            return true;
-        }
-        m_error = QStringLiteral("icecast2 does not answer on port %1 (%2) %3")
-                      .arg(QString::number(m_port), describeExit(m_server.get()), serverLogTail());
-        const bool died = !serverRunning();
-        stopServer();
-        if (!died || attempt == 3) {
-            return false;
-        }
-        qWarning("IcecastFixture: %s; starting it again", qPrintable(m_error));
-    }
+    // Also on the port its listeners know, when a test restarts it.
+    bool died = false;
+    return retrying(
+        [this, &died] {
+            m_server = makeProcess();
+            m_server->start(QStringLiteral("icecast2"),
+                            {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("icecast.xml"))});
+            m_server->waitForStarted(kStartMs);
+            m_serverPaused = false;
+            const bool up = waitUntil(
+                                [this] {
+                                    return !serverRunning() ||
+                                           httpGet(m_port, "/status-json.xsl", 500).status == 200;
+                                },
+                                kStartMs, 10) &&
+                            serverRunning();
+            if (!up) {
+                m_error = QStringLiteral("icecast2 does not answer on port %1 (%2) %3")
+                              .arg(QString::number(m_port), describeExit(m_server.get()),
+                                   serverLogTail());
+                died = !serverRunning();
+                stopServer();
+            }
+            return up;
+        },
+        [&died] { return died; });
 }
 
 void IcecastFixture::stopServer() {
@@ -291,7 +295,7 @@ bool IcecastFixture::waitMountReady(const QString& mount,
     return up && sourceAlive() && serverRunning();
 }
 
-bool IcecastFixture::startSource() {
+bool IcecastFixture::startSource(Codec codec) {
     if (!serverRunning()) {
         m_error = QStringLiteral("the server is not running");
         return false;
@@ -299,29 +303,32 @@ bool IcecastFixture::startSource() {
     killSource();
     // gst-launch escapes each argument on its own, so values with spaces need no shell quoting;
     // taginject's list still needs its own quotes around each string.
+    const QString encoder =
+        codec == Codec::Mp3 ? QLatin1String(kEncoder) : QLatin1String(kOggEncoder);
     const QStringList args =
-        words(QLatin1String(kEncoder))
+        words(encoder)
         << QStringLiteral("!") << QStringLiteral("taginject")
         << QStringLiteral(R"(tags="title=\"Song One\",artist=\"Artist\"")")
         << words(QStringLiteral("! shout2send ip=127.0.0.1 port=%1 password=%2 mount=%3")
                      .arg(QString::number(m_port), QString::fromLatin1(m_sourcePassword), mount()))
         << QStringLiteral("streamname=") + QLatin1String(kStationName);
-    // A source that dies at once (seen once, under load, with no word of why) gets another try;
-    // one that runs but never goes live does not.
-    for (int attempt = 1;; ++attempt) {
-        m_source = makeProcess();
-        m_source->start(QStringLiteral("gst-launch-1.0"), args);
-        m_source->waitForStarted(kStartMs);
-        if (waitMountReady(mount(), [this] { return sourceRunning(); })) {
-            break;
-        }
-        m_error =
-            QStringLiteral("the source never went live (source: %1; server: %2) %3")
-                .arg(describeExit(m_source.get()), describeExit(m_server.get()), serverLogTail());
-        if (sourceRunning() || !serverRunning() || attempt == 3) {
+    const bool live = retrying(
+        [this, &args] {
+            m_source = makeProcess();
+            m_source->start(QStringLiteral("gst-launch-1.0"), args);
+            m_source->waitForStarted(kStartMs);
+            if (waitMountReady(mount(), [this] { return sourceRunning(); })) {
+                return true;
+            }
+            m_error = QStringLiteral("the source never went live (source: %1; server: %2) %3")
+                          .arg(describeExit(m_source.get()), describeExit(m_server.get()),
+                               serverLogTail());
             return false;
-        }
-        qWarning("IcecastFixture: %s; trying again", qPrintable(m_error));
+        },
+        // One that runs but never goes live is not helped by another.
+        [this] { return !sourceRunning() && serverRunning(); });
+    if (!live) {
+        return false;
     }
     // shout2send announces its tags as "artist - title".
     m_title = QLatin1String(kFirstTitle);

@@ -42,8 +42,9 @@ class IcecastFixture {
     void pauseServer();
     void resumeServer();
 
+    enum class Codec { Mp3, OggVorbis };
     // A new source process for mount().
-    bool startSource();
+    bool startSource(Codec codec = Codec::Mp3);
     void killSource();
     bool sourceRunning() const;
     // A second kind of station: sends audio and a station name, but never a stream title.
@@ -81,6 +82,8 @@ class IcecastFixture {
     static bool waitUntil(const std::function<bool()>& cond, int timeoutMs, int stepMs = 20);
 
   private:
+    // once() until it works, at most three times, while startAgain() says another try may help.
+    bool retrying(const std::function<bool()>& once, const std::function<bool()>& startAgain);
     bool writeConfig();
     bool waitMountReady(const QString& mount, const std::function<bool()>& sourceAlive);
     QByteArray adminGet(const QByteArray& pathAndQuery) const;

@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <gst/gst.h>
+
+#include <QtGlobal>
+#include <functional>
+#include <mutex>
+
+class QObject;
+
+namespace orvane {
+
+// One reference to a GstMessage. Copies take their own reference, so the message can travel
+// in a queued Qt call and is released whether the call runs or is dropped with its receiver.
+class MessageRef {
+  public:
+    explicit MessageRef(GstMessage* msg) : m_msg(gst_message_ref(msg)) {}
+    MessageRef(const MessageRef& other) : m_msg(gst_message_ref(other.m_msg)) {}
+    MessageRef& operator=(const MessageRef&) = delete;
+    ~MessageRef() { gst_message_unref(m_msg); }
+    GstMessage* get() const { return m_msg; }
+
+  private:
+    GstMessage* m_msg;
+};
+
+// The part of a pipeline that GStreamer's own threads see. The owner clears `deliver` under the
+// lock before it goes away, so a message posted during destruction is dropped, and bumps
+// `generation` whenever it throws a run away, so messages of an old run that are still queued
+// are ignored when they arrive. Owned by the bus (freed by its destroy notify).
+struct BusRelay {
+    std::mutex lock;
+    // Runs on the thread of `context` with a message and the generation it was posted in.
+    std::function<void(GstMessage*, quint64)> deliver;
+    QObject* context = nullptr;
+    GstObject* playbin = nullptr;
+    quint64 generation = 0;
+
+    // The bus's sync handler: picks the messages the engine reads and queues them to `context`.
+    static GstBusSyncReply onBusMessage(GstBus* bus, GstMessage* msg, gpointer data);
+};
+
+}  // namespace orvane

@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <gst/gst.h>
+
+#include <QByteArray>
+#include <QObject>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "engine/GstPtr.h"
+
+namespace orvane {
+
+struct BusRelay;
+
+// One playbin and everything that hangs off it: the audio sink, the set-up of its HTTP source,
+// a watch on the bytes that source delivers, and the relay that brings its bus messages to the
+// thread that made it. The engine holds one of these while it plays, and a second one while it
+// tries a new connection beside a stalled one.
+class Pipeline {
+  public:
+    // Called on the owner's thread for every message of the current run.
+    using Handler = std::function<void(Pipeline&, GstMessage*)>;
+
+    explicit Pipeline(Handler handler);
+    ~Pipeline();
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+
+    // False when GStreamer has no playbin; nothing else here works then.
+    bool isValid() const { return bool(m_playbin); }
+    GstElement* element() const { return m_playbin.get(); }
+
+    // Opens uri from scratch. Returns at once: connecting and prerolling happen on GStreamer's
+    // threads. False when the pipeline refused to start at all.
+    bool start(const QByteArray& uri);
+    QByteArray uri() const { return m_uri; }
+    // Releases the connection and forgets the run: its queued messages are dropped.
+    void close();
+    // Releases the connection but keeps the run, so its remaining messages can still be read.
+    void halt();
+
+    // Seconds played in this run, when the pipeline can tell.
+    bool position(double* seconds) const;
+    // The media has a known length (a file), so its end is the end and not a dropped stream.
+    bool isFinite() const;
+    // Perceptual volume, 0..1.
+    void setVolume(double volume);
+
+    // Milliseconds since the source last delivered data in this run; -1 before the first byte.
+    qint64 msSinceData() const;
+    bool hasData() const { return msSinceData() >= 0; }
+    // The source reached the end of what the server sent (the connection closed).
+    bool sourceEnded() const;
+
+    // How long the HTTP source waits on a silent connection before it gives up.
+    static guint sourceTimeoutSeconds();
+
+  private:
+    struct DataWatch;
+
+    // Target of every queued call; destroying it with the pipeline drops calls still queued.
+    QObject m_context;
+    gst::ElementPtr m_playbin;
+    gst::BusPtr m_bus;
+    BusRelay* m_relay = nullptr;
+    std::shared_ptr<DataWatch> m_watch;
+    gulong m_sourceSetupId = 0;
+    quint64 m_generation = 0;
+    Handler m_handler;
+    QByteArray m_uri;
+};
+
+}  // namespace orvane

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QElapsedTimer>
+#include <QtGlobal>
+
+namespace orvane {
+
+// When the engine tries again after a stream ended or failed while the user wants it to play.
+//
+// The first try comes at once (a dropped connection to a healthy server is back before the
+// listener notices), the second after 0.25 s, then one every 0.25 to 0.5 s, picked at random,
+// for as long as it takes. A station that comes back after an outage of any length is found
+// within half a second, which leaves room inside a second for the server's own start (Icecast
+// lists a returning mount about 0.7 s after its source connects) and for the first audio; and
+// the jitter keeps the listeners of a restarted server from arriving in lock-step. No two tries
+// are ever closer than 0.25 s, mirrors of a playlist included, so the engine never tries more
+// than 4 times a second. A failed try costs the server one refused connection or one short 404
+// answer.
+class RetrySchedule {
+  public:
+    static constexpr int kMinGapMs = 250;
+    static constexpr int kSteadyMinMs = 250;
+    static constexpr int kSteadyMaxMs = 500;
+
+    // The wait before try number `failures` + 1, given `failures` in a row, and a random
+    // number in [0, 1) for the jitter.
+    static int delayMs(int failures, double random);
+
+    // Delay from now for the next try after one more failure (counts it).
+    int nextDelayMs();
+    // Delay from now for a try that the schedule does not count (the next mirror of a
+    // playlist, a network that came back): only the minimum gap applies.
+    int gapDelayMs() const;
+    // A try starts now.
+    void started() { m_lastTry.start(); }
+    // Audio played, or the user pressed play: the next failure counts from the start again.
+    void reset() { m_failures = 0; }
+    int failures() const { return m_failures; }
+
+  private:
+    int m_failures = 0;
+    QElapsedTimer m_lastTry;
+};
+
+}  // namespace orvane
