@@ -31,7 +31,9 @@ constexpr const char* kCoreTypefinders = "typefindfunctions";
 constexpr GstTypeFindProbability kSureEnough = GST_TYPE_FIND_LIKELY;
 
 // How much of the stream the core typefinders look at again; the first that the data covers.
-constexpr guint kProbeSizes[] = {16384, 4096, 1024};
+// With less than the smallest, nothing is decided yet: typefinding asks again when more data is
+// in, and a few frames of MP3 are too few for its typefinder to be sure.
+constexpr guint kProbeSizes[] = {16384, 4096};
 
 // Set while the core typefinders run again on behalf of deferredTypeFind() on this thread.
 thread_local bool t_reprobing = false;
@@ -45,11 +47,13 @@ void deferredTypeFind(GstTypeFind* find, gpointer data) {
     if (t_reprobing) {
         return;
     }
+    bool probed = false;
     for (const guint size : kProbeSizes) {
         const guint8* bytes = gst_type_find_peek(find, 0, size);
         if (!bytes) {
             continue;
         }
+        probed = true;
         t_reprobing = true;
         GstTypeFindProbability probability = GST_TYPE_FIND_NONE;
         GstCaps* caps = gst_type_find_helper_for_data(nullptr, bytes, size, &probability);
@@ -61,6 +65,9 @@ void deferredTypeFind(GstTypeFind* find, gpointer data) {
             return;
         }
         break;
+    }
+    if (!probed) {
+        return;
     }
     for (GstTypeFindFactory* factory : *static_cast<std::vector<GstTypeFindFactory*>*>(data)) {
         gst_type_find_factory_call_function(factory, find);
