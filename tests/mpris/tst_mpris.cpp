@@ -6,13 +6,11 @@
 #include <QComboBox>
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -338,27 +336,6 @@ class TestMpris : public QObject {
         QCOMPARE(meta.value("xesam:url").toString(), "http://127.0.0.1/b.mp3");
         QVERIFY(meta.value("mpris:trackid").value<QDBusObjectPath>().path() != track);
     }
-    // Quit takes the close box's path, which ends the program at once; so a child copy of this test
-    // program plays the player, and the test watches it leave the bus and exit cleanly.
-    void quitClosesTheWindowAndLeavesTheBus() {
-        QProcess child;
-        child.setWorkingDirectory(m_list.dir.path());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ORVANE_MPRIS_QUIT_CHILD"), QStringLiteral("1"));
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), QStringList());
-        QVERIFY(child.waitForStarted(kCallTimeoutMs));
-        // This test's own player holds the plain name, so the child takes its instance name.
-        const QString service = kService + QStringLiteral(".instance%1").arg(child.processId());
-        QDBusConnectionInterface* names = m_client->bus.interface();
-        QTRY_VERIFY_WITH_TIMEOUT(names->isServiceRegistered(service), kCallTimeoutMs);
-        QDBusMessage quit = QDBusMessage::createMethodCall(service, kPath, kRoot, "Quit");
-        m_client->bus.call(quit, QDBus::NoBlock);
-        QVERIFY(child.waitForFinished(kCallTimeoutMs));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!names->isServiceRegistered(service), kCallTimeoutMs);
-    }
 
   private:
     const test::ListFolder m_list{
@@ -369,17 +346,5 @@ class TestMpris : public QObject {
     std::unique_ptr<Client> m_client;
 };
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet("ORVANE_MPRIS_QUIT_CHILD")) {
-        ScriptedForm player;
-        player.form.Form_Load();
-        player.form.show();
-        QApplication::exec();
-        return 3;  // only a close that failed to end the program gets here
-    }
-    TestMpris test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestMpris)
 #include "tst_mpris.moc"
