@@ -70,8 +70,7 @@ class TestWatchdog : public QObject {
             r.engine->position = row.stuck;
             r.engine->calls.clear();
             const int first = r.ticksToRestart();
-            // "RESTARTING" stays only while the whole seconds are 0; the engine's URL is not
-            // written.
+            // "RESTARTING" only while the whole seconds are 0; the URL is not written again.
             QCOMPARE(r.state(row.name) + QStringLiteral(" after %1").arg(first),
                      r.state(row.name, 0, row.stuck, row.counter) +
                          QStringLiteral(" after %1").arg(row.first));
@@ -79,9 +78,8 @@ class TestWatchdog : public QObject {
             QCOMPARE(r.ticksToRestart(), row.next);
         }
     }
-    // The engine may move between the tick's five position reads: the stall test uses the first,
-    // the zero test the second, the movement test the third, the kept position is the fourth and
-    // the time text comes from the fifth.
+    // Of the tick's five position reads, the stall test uses the first, the zero test the second,
+    // the movement test the third; the fourth is kept and the fifth shown.
     void eachTestUsesItsOwnPositionRead() {
         struct Row {
             const char* name;
@@ -247,8 +245,8 @@ class TestWatchdog : public QObject {
     }
     void mediaNamesAreOneLine() {
         const QString url = QStringLiteral("http://127.0.0.1/live/jazz.mp3");
-        // Control characters from a station's metadata become spaces; a title of nothing but them
-        // counts as none.
+        // Control characters become spaces; a title of nothing but them counts as none.
+
         QCOMPARE(displayName(QStringLiteral("Artist\r\n- Song\tOne\x01"), QString(), url),
                  QStringLiteral("Artist  - Song One"));
         QCOMPARE(displayName(QStringLiteral("\r\n"), QStringLiteral("Sta\ntion\u2028"), url),

@@ -195,8 +195,8 @@ class TestWindow : public QObject {
         QCOMPARE(f.form.lblCopyright->text(), frmMain::creditLine());
         QVERIFY(frmMain::creditLine().startsWith(QLatin1String("Orvane Player ")));
     }
-    // Buttons and the list are read by name and description, not by their captions (whose slashes
-    // the window test checks on screen).
+    // Screen readers get names and descriptions, not the buttons' slashes.
+
     void controlsHaveSpokenNames() {
         Form f;
         frmMain& w = f.form;

@@ -59,8 +59,7 @@ QStringList looks(const frmMain& f) {
 
 }  // namespace
 
-// A desktop on its own connection. It waits for replies with the event loop running, since the
-// player answers on this same thread.
+// A desktop on its own connection; it waits with the event loop running (the player is here).
 class Client : public QObject {
     Q_OBJECT
   public:
@@ -215,15 +214,14 @@ class TestMpris : public QObject {
         QCOMPARE(m_client->get(kPlayer, "CanControl").toBool(), true);
         QCOMPARE(m_client->get(kPlayer, "Rate").toDouble(), 1.0);
     }
-    // Each command over the bus leaves the watchdog's state and the labels exactly as the button
-    // (or the list and then the button) leaves them on a twin window.
+    // Each command over the bus leaves the state and labels that clicks leave on the twin.
     void commandsLeaveWhatClicksLeave() {
         frmMain& f = m_bus->form;
         frmMain& twin = m_twin->form;
         const QString odd = QStringLiteral("http://127.0.0.1/x,y.mp3");
         const QString escaped = QStringLiteral("http://127.0.0.1/x%2Cy.mp3");
-        // Each row's name starts with the method (or "Volume" and the value to set); then what a
-        // user does by hand for the same effect.
+        // The method (or "Volume" and a value), then what a user does by hand for the same effect.
+
         const auto click = [](QPushButton* b) { return [b] { b->click(); }; };
         const auto playEntry = [&](int index, const QString& edit = {}) {
             return [&twin, index, edit] {

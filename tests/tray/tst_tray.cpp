@@ -103,7 +103,6 @@ QList<int> liveObjects() {
 const QRgb kRed = qRgb(255, 0, 0), kBlue = qRgb(0, 0, 255), kBlack = qRgb(0, 0, 0);
 
 // Blue, with `key` wherever x + y is even.
-
 void paintCheckers(PictureBox& box, QRgb key) {
     box.draw([&](QPainter& p) {
         p.fillRect(box.rect(), QColor::fromRgb(kBlue));
@@ -253,22 +252,19 @@ class TestTray : public QObject {
             connect(&tray, signal, this, [&seen, c = letter] { seen += QLatin1Char(c); });
         }
         std::int16_t button = 0;
-        // Presses, the middle button, the right double click, balloon shown, 0 and anything else
-        // raise nothing; a double click's release, double click, release raise L, D, L. Handlers
-        // run before MouseMove returns.
+        // Presses, middle button, right double click, balloon shown, 0 and anything else raise
+        // nothing; release, double click, release raise L, D, L before MouseMove returns.
         for (const std::int32_t x : {0x202, 0x205, 0x403, 0x404, 0x405, 0, -1, 0x200, 0x201, 0x204,
                                      0x206, 0x207, 0x208, 0x402, 0x10202, 0x202, 0x203, 0x202}) {
             tray.MouseMove(button, x, w);
         }
         QCOMPARE(seen, QStringLiteral("LRHTCLDL"));
-
     }
     void gdiSelection() {
         const QList<int> start = liveObjects();
         const HDC a = CreateCompatibleDC(0);
         const HDC b = CreateCompatibleDC(a);
-        // Monochrome rows are padded to 16 bits: 40 pixels take 6 bytes (32-bit padding would take
-        // 8).
+        // Monochrome rows are padded to 16 bits: 40 pixels take 6 bytes, not 8.
         const uchar bits[] = {0, 0, 0, 0, 0x01, 0xFF, 0x80, 0, 0, 0, 0x01, 0xFF};
         const HBITMAP mono = CreateBitmap(40, 2, 1, 1, bits);
         BITMAP bm{};
@@ -329,8 +325,7 @@ class TestTray : public QObject {
         f.tray.DrawIcon(box, colour);
         QCOMPARE(liveObjects(), start);
         if (size.isEmpty() || other) {
-            // The tray keeps its icon: nothing sent, no handle in the record, the picture
-            // untouched.
+            // Nothing sent, no handle in the record, the picture untouched.
             QVERIFY(f.shell.calls.empty());
             f.tray.TooltipText(QStringLiteral("t"));
             QCOMPARE(f.last().u32(20), 0u);
@@ -375,8 +370,7 @@ class TestTray : public QObject {
         QCOMPARE(QList<int>({m.pixelIndex(0, 0), m.pixelIndex(1, 0), m.pixelIndex(31, 31)}),
                  QList<int>({0, 1, 0}));
         DeleteObject(mask);
-        // Failures leave nothing behind: a context that is none, and no context at all (a memory
-        // context and its bitmap are made, then the transfer from nothing fails).
+        // Failures leave nothing: a bad context, and none (failing after making a DC and bitmap).
         QCOMPARE(trayicon::MakeMask(0x7FFFFFF0, 0), 0u);
         QCOMPARE(trayicon::MakeMask(0, RGB(0, 0, 255)), 0u);
         QCOMPARE(liveObjects(), start);
@@ -384,9 +378,8 @@ class TestTray : public QObject {
         DeleteDC(dc);
         DeleteObject(colour);
     }
-    // Closing ends the program at once. The child below closes its window with a timer tick, a tray
-    // notification and a queued call waiting behind the close, and reports every engine and shell
-    // call on standard error: after the close only the icon's removal may show.
+    // The child closes its window with a tick, a tray notification and a queued call waiting, and
+    // logs every engine and shell call: after the close only the icon's removal may show.
     void unloadEndsTheProgramAtOnce() {
         const test::ListFolder folder(kList);
         QProcess child;
@@ -419,8 +412,8 @@ class TestTray : public QObject {
         other.show();
         other.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&other));
-        // The mouse passing x = 514 over the shown window is a left-click code too: the window
-        // stays as it is and leaves the focus where it was.
+        // The mouse passing x = 514 over the shown window: nothing moves, the focus stays put.
+
         notify(f.form, 0x202);
         QCoreApplication::processEvents();
         QVERIFY(other.isActiveWindow() && f.form.isVisible());
