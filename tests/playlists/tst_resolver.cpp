@@ -15,6 +15,7 @@
 
 #include "playlists/Playlist.h"
 #include "playlists/PlaylistResolver.h"
+#include "support/LoopbackHttp.h"
 #include "support/UiStallMonitor.h"
 
 using namespace orvane;
@@ -174,10 +175,7 @@ class TestResolver : public QObject {
 
         // Failures in the words people know from other players, and a kind beside the text.
         redirect("/ftp.pls", "ftp://127.0.0.1/x.pls");
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-        const QUrl refused(QStringLiteral("http://127.0.0.1:%1/x.pls").arg(closed.serverPort()));
-        closed.close();
+        const QUrl refused(QStringLiteral("http://127.0.0.1:%1/x.pls").arg(test::pickFreePort()));
         const QList<std::tuple<QUrl, QString, PlaylistError>> cases = {
             {url("/missing.pls"), "HTTP 404 Not Found", PlaylistError::Fetch},
             {url("/ftp.pls"), "redirected to an unsupported URL", PlaylistError::Fetch},
