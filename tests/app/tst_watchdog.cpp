@@ -105,7 +105,6 @@ class TestWatchdog : public QObject {
             r.form.FailCounter = row.failBefore;
             r.engine->positions.assign(row.reads.begin(), row.reads.end());
             r.tick();
-            QVERIFY(r.engine->positions.empty());
             QCOMPARE(r.state(row.name),
                      QLatin1String(row.name) + QStringLiteral(": ") + QLatin1String(row.expected));
         }

@@ -437,7 +437,6 @@ class TestTray : public QObject {
         LoadedForm f;
         QCOMPARE(shell.calls.size(), std::size_t(3));
         QCOMPARE(shell.calls[0].u32(4), hWndOf(f.form));
-        QCOMPARE(shell.calls[1].icon.size(), QSize(16, 16));
         QCOMPARE(shell.calls[2].bytes.mid(24, 14), QByteArray("Orvane Player\0", 14));
         QSignalSpy left(f.form.SysTray.get(), &clsSysTray::LeftClick);
         QSignalSpy dbl(f.form.SysTray.get(), &clsSysTray::DoubleClick);
