@@ -43,238 +43,217 @@ struct Rig : orvane::test::ScriptedForm {
     }
 };
 
-QStringList positionReads(int n) {
-    return QStringList(n, QStringLiteral("position"));
-}
-
 }  // namespace
 
 class TestWatchdog : public QObject {
     Q_OBJECT
   private slots:
-    void restartTiming();
-    void eachTestUsesItsOwnPositionRead();
-    void callsPerTickInOrder();
-    void statusAndMediaLabels();
-    void counterLabel();
-    void playAndStop();
-    void volumeButtons();
-    void mediaNamesAreOneLine();
-};
-
-void TestWatchdog::restartTiming() {
-    struct Row {
-        const char* name;
-        QList<double> moving;  // positions of the ticks before the stall
-        double stuck;
-        int first;  // ticks from the stall to the first restart
-        int next;   // and from there to the next one
-        const char* counter;
-    };
-    const Row rows[] = {{"frozen at 42.5", {42.5}, 42.5, 15, 15, "00:42"},
-                        {"0 from Play on", {}, 0, 8, 8, "RESTARTING"},
-                        {"falls to 0", {1, 2, 3}, 0, 9, 8, "RESTARTING"}};
-    for (const Row& row : rows) {
+    void restartTiming() {
+        struct Row {
+            const char* name;
+            QList<double> moving;  // positions of the ticks before the stall
+            double stuck;
+            int first;  // ticks from the stall to the first restart
+            int next;   // and from there to the next one
+            const char* counter;
+        };
+        const Row rows[] = {{"frozen at 42.5", {42.5}, 42.5, 15, 15, "00:42"},
+                            {"0 from Play on", {}, 0, 8, 8, "RESTARTING"},
+                            {"falls to 0", {1, 2, 3}, 0, 9, 8, "RESTARTING"}};
+        for (const Row& row : rows) {
+            Rig r;
+            r.form.cmdPlay_Click();
+            for (const double p : row.moving) {
+                r.engine->position = p;
+                r.tick();
+            }
+            r.engine->position = row.stuck;
+            r.engine->calls.clear();
+            const int first = r.ticksToRestart();
+            // "RESTARTING" only while the whole seconds are 0; the URL is not written again.
+            QCOMPARE(r.state(row.name) + QStringLiteral(" after %1").arg(first),
+                     r.state(row.name, 0, row.stuck, row.counter) +
+                         QStringLiteral(" after %1").arg(row.first));
+            QVERIFY(r.engine->calls.filter(QStringLiteral("url=")).isEmpty());
+            QCOMPARE(r.ticksToRestart(), row.next);
+        }
+    }
+    // Of the tick's five position reads, the stall test uses the first, the zero test the second,
+    // the movement test the third; the fourth is kept and the fifth shown.
+    void eachTestUsesItsOwnPositionRead() {
+        struct Row {
+            const char* name;
+            std::int16_t flag;
+            double kept, failBefore;
+            std::array<double, 5> reads;
+            const char* expected;
+        };
+        const Row rows[] = {
+            {"zero test 2nd", 1, 5, 3, {5, 0, 5, 5, 5}, "fail 5, kept 5, 00:05"},
+            {"not 1st", 1, 0, 3, {0, 7, 0, 0, 0}, "fail 4, kept 0, PLAY"},
+            {"movement 3rd", 1, 10, 3, {10, 10, 11, 11, 11}, "fail 0, kept 11, 00:11"},
+            {"stall 1st", 1, 10, 3, {11, 10, 10, 10, 10}, "fail 3, kept 10, 00:10"},
+            {"kept 4th, time 5th", 1, 10, 0, {10.5, 10.5, 10.5, 12, 65}, "fail 0, kept 12, 01:05"},
+            {"restart keeps 4th", 1, 20, 14, {20, 20, 20, 20, 0}, "fail 0, kept 20, RESTARTING"},
+            {"resting", 0, 5, 3, {5, 0, 9, 5, 0.5}, "fail 3, kept 5, STOP"},
+        };
+        for (const Row& row : rows) {
+            Rig r;
+            r.form.cmdPlay_Click();
+            r.form.PlayFlag = row.flag;
+            r.form.PlayCounter = row.kept;
+            r.form.FailCounter = row.failBefore;
+            r.engine->positions.assign(row.reads.begin(), row.reads.end());
+            r.tick();
+            QCOMPARE(r.state(row.name),
+                     QLatin1String(row.name) + QStringLiteral(": ") + QLatin1String(row.expected));
+        }
+    }
+    void callsPerTickInOrder() {
         Rig r;
         r.form.cmdPlay_Click();
-        for (const double p : row.moving) {
+        r.engine->calls.clear();
+        r.tick();
+        // One status read; the URL before the name; five position reads.
+        QCOMPARE(r.engine->calls,
+                 QStringList({"status", "sourceURL", "name"}) + QStringList(5, "position"));
+        r.engine->statusText = QStringLiteral("Stopped");
+        r.engine->calls.clear();
+        r.tick();
+        QCOMPARE(r.engine->calls, QStringList({"status"}) + QStringList(5, "position"));
+        // A restart calls play between the fourth read and the fifth.
+        r.form.FailCounter = 14;
+        r.engine->calls.clear();
+        r.tick();
+        QCOMPARE(r.engine->calls, QStringList({"status"}) + QStringList(4, "position") +
+                                      QStringList({"play", "position"}));
+    }
+    void statusAndMediaLabels() {
+        Rig r;
+        // Idle texts clear all three labels and read no media, whatever PlayFlag says.
+        for (const QString& idle : {QStringLiteral("Stopped"), QString()}) {
+            for (std::int16_t flag : {0, 1}) {
+                r.form.PlayFlag = flag;
+                r.engine->statusText = idle;
+                r.form.lblSource->setText(QStringLiteral("x"));
+                r.engine->calls.clear();
+                r.tick();
+                QCOMPARE(
+                    r.form.lblSource->text() + r.form.lblURL->text() + r.form.lblNowPlaying->text(),
+                    QString());
+                QCOMPARE(r.engine->count(QStringLiteral("name")), 0);
+            }
+        }
+        // Anything else is shown as read, near-misses and the engine's own retries included.
+        r.engine->name = QStringLiteral("<b>Artist</b> - Song & Co");
+        for (const QString& text :
+             {QStringLiteral("stopped"), QStringLiteral("Stopped "), QStringLiteral("Reconnecting"),
+              QStringLiteral("Buffering 35%"), QStringLiteral("Error: x")}) {
+            r.engine->statusText = text;
+            r.tick();
+            QCOMPARE(QStringList({r.form.lblSource->text(), r.form.lblURL->text(),
+                                  r.form.lblNowPlaying->text()}),
+                     QStringList({text, r.engine->sourceURL, r.engine->name}));
+        }
+        QCOMPARE(r.form.lblNowPlaying->textFormat(), Qt::PlainText);
+    }
+    void counterLabel() {
+        Rig r;
+        // Resting: the time from one second on (an engine not yet back at 0), "STOP" below it.
+        const std::pair<double, const char*> resting[] = {
+            {3725.9, "1:02:05"}, {65, "01:05"},     {59.99, "00:59"},    {1.0, "00:01"},
+            {3599.5, "59:59"},   {3600, "1:00:00"}, {36000, "10:00:00"}, {360000, "100:00:00"},
+            {0.5, "STOP"},       {12, "00:12"},     {0.999, "STOP"}};
+        for (const auto& [p, text] : resting) {
             r.engine->position = p;
             r.tick();
+            QCOMPARE(r.counter(), QLatin1String(text));
         }
-        r.engine->position = row.stuck;
-        r.engine->calls.clear();
-        const int first = r.ticksToRestart();
-        // "RESTARTING" stays only while the whole seconds are 0; the engine's URL is not written.
-        QCOMPARE(r.state(row.name) + QStringLiteral(" after %1").arg(first),
-                 r.state(row.name, 0, row.stuck, row.counter) +
-                     QStringLiteral(" after %1").arg(row.first));
-        QVERIFY(r.engine->calls.filter(QStringLiteral("url=")).isEmpty());
-        QCOMPARE(r.ticksToRestart(), row.next);
-    }
-}
-
-// The engine may move between the tick's five position reads: the stall test uses the first,
-// the zero test the second, the movement test the third, the kept position is the fourth and the
-// time text comes from the fifth.
-void TestWatchdog::eachTestUsesItsOwnPositionRead() {
-    struct Row {
-        const char* name;
-        std::int16_t flag;
-        double kept, failBefore;
-        std::array<double, 5> reads;
-        const char* expected;
-    };
-    const Row rows[] = {
-        {"zero test 2nd", 1, 5, 3, {5, 0, 5, 5, 5}, "fail 5, kept 5, 00:05"},
-        {"not 1st", 1, 0, 3, {0, 7, 0, 0, 0}, "fail 4, kept 0, PLAY"},
-        {"movement 3rd", 1, 10, 3, {10, 10, 11, 11, 11}, "fail 0, kept 11, 00:11"},
-        {"stall 1st", 1, 10, 3, {11, 10, 10, 10, 10}, "fail 3, kept 10, 00:10"},
-        {"kept 4th, time 5th", 1, 10, 0, {10.5, 10.5, 10.5, 12, 65}, "fail 0, kept 12, 01:05"},
-        {"restart keeps 4th", 1, 20, 14, {20, 20, 20, 20, 0}, "fail 0, kept 20, RESTARTING"},
-        {"resting", 0, 5, 3, {5, 0, 9, 5, 0.5}, "fail 3, kept 5, STOP"},
-    };
-    for (const Row& row : rows) {
-        Rig r;
+        // Watching below one second: the caption stays as it was.
         r.form.cmdPlay_Click();
-        r.form.PlayFlag = row.flag;
-        r.form.PlayCounter = row.kept;
-        r.form.FailCounter = row.failBefore;
-        r.engine->positions.assign(row.reads.begin(), row.reads.end());
+        r.engine->position = 0.5;
         r.tick();
-        QVERIFY(r.engine->positions.empty());
-        QCOMPARE(r.state(row.name),
-                 QLatin1String(row.name) + QStringLiteral(": ") + QLatin1String(row.expected));
+        QCOMPARE(r.counter(), QStringLiteral("PLAY"));
     }
-}
-
-void TestWatchdog::callsPerTickInOrder() {
-    Rig r;
-    r.form.cmdPlay_Click();
-    r.engine->calls.clear();
-    r.tick();
-    // One status read; the URL before the name; five position reads.
-    QCOMPARE(r.engine->calls, QStringList({"status", "sourceURL", "name"}) + positionReads(5));
-    r.engine->statusText = QStringLiteral("Stopped");
-    r.engine->calls.clear();
-    r.tick();
-    QCOMPARE(r.engine->calls, QStringList({"status"}) + positionReads(5));
-    // A restart calls play between the fourth read and the fifth.
-    r.form.FailCounter = 14;
-    r.engine->calls.clear();
-    r.tick();
-    QCOMPARE(r.engine->calls,
-             QStringList({"status"}) + positionReads(4) + QStringList({"play", "position"}));
-}
-
-void TestWatchdog::statusAndMediaLabels() {
-    Rig r;
-    // Idle texts clear all three labels and read no media, whatever PlayFlag says.
-    for (const QString& idle : {QStringLiteral("Stopped"), QString()}) {
-        for (std::int16_t flag : {0, 1}) {
-            r.form.PlayFlag = flag;
-            r.engine->statusText = idle;
-            r.form.lblSource->setText(QStringLiteral("x"));
-            r.engine->calls.clear();
-            r.tick();
-            QCOMPARE(
-                r.form.lblSource->text() + r.form.lblURL->text() + r.form.lblNowPlaying->text(),
-                QString());
-            QCOMPARE(r.engine->count(QStringLiteral("name")), 0);
-        }
-    }
-    // Anything else is shown as read, near-misses and the engine's own retries included.
-    r.engine->name = QStringLiteral("<b>Artist</b> - Song & Co");
-    for (const QString& text :
-         {QStringLiteral("stopped"), QStringLiteral("Stopped "), QStringLiteral("Reconnecting"),
-          QStringLiteral("Buffering 35%"), QStringLiteral("Error: x")}) {
-        r.engine->statusText = text;
-        r.tick();
-        QCOMPARE(QStringList({r.form.lblSource->text(), r.form.lblURL->text(),
-                              r.form.lblNowPlaying->text()}),
-                 QStringList({text, r.engine->sourceURL, r.engine->name}));
-    }
-    QCOMPARE(r.form.lblNowPlaying->textFormat(), Qt::PlainText);
-}
-
-void TestWatchdog::counterLabel() {
-    Rig r;
-    // Resting: the time from one second on (an engine not yet back at 0), "STOP" below it.
-    const std::pair<double, const char*> resting[] = {
-        {3725.9, "1:02:05"}, {65, "01:05"},     {59.99, "00:59"},    {1.0, "00:01"},
-        {3599.5, "59:59"},   {3600, "1:00:00"}, {36000, "10:00:00"}, {360000, "100:00:00"},
-        {0.5, "STOP"},       {12, "00:12"},     {0.999, "STOP"}};
-    for (const auto& [p, text] : resting) {
-        r.engine->position = p;
-        r.tick();
-        QCOMPARE(r.counter(), QLatin1String(text));
-    }
-    // Watching below one second: the caption stays as it was.
-    r.form.cmdPlay_Click();
-    r.engine->position = 0.5;
-    r.tick();
-    QCOMPARE(r.counter(), QStringLiteral("PLAY"));
-}
-
-void TestWatchdog::playAndStop() {
-    Rig r;
-    // By the time play is called, "PLAY" and the name are showing and the URL is written.
-    QStringList seenAtPlay;
-    r.engine->onPlay = [&] {
-        seenAtPlay = {r.counter(), r.form.lblNowPlaying->text(), r.engine->url};
-    };
-    r.engine->position = 30;
-    r.tick();
-    r.form.FailCounter = 5;
-    r.form.comboSourceList->setEditText(QStringLiteral("Other, http://127.0.0.1:2/x,y"));
-    r.engine->calls.clear();
-    r.form.cmdPlay_Click();
-    QCOMPARE(r.engine->calls, QStringList({"url= http://127.0.0.1:2/xy", "play"}));
-    QCOMPARE(seenAtPlay, QStringList({"PLAY", "Other", " http://127.0.0.1:2/xy"}));
-    QCOMPARE(r.state("play"), QStringLiteral("play: fail 0, kept 0, PLAY"));
-    QCOMPARE(r.form.PlayFlag, 1);
-    // An entry without a comma: all name, an empty URL, and playback is wanted all the same.
-    r.form.comboSourceList->setEditText(QStringLiteral("No comma here"));
-    r.form.cmdPlay_Click();
-    QCOMPARE(seenAtPlay, QStringList({"PLAY", "No comma here", ""}));
-
-    // Stop, also while nothing plays: "STOP", the engine is told, PlayCounter keeps its value.
-    r.form.PlayCounter = 7;
-    r.form.FailCounter = 3;
-    r.engine->calls.clear();
-    r.form.cmdStop_Click();
-    r.form.cmdStop_Click();
-    QCOMPARE(r.engine->calls, QStringList({"stop", "stop"}));
-    QCOMPARE(r.state("stop"), QStringLiteral("stop: fail 0, kept 7, STOP"));
-    QCOMPARE(r.form.PlayFlag, 0);
-}
-
-void TestWatchdog::volumeButtons() {
-    using Handler = void (frmMain::*)();
-    const Handler up = &frmMain::cmdVolUp_Click, upSmall = &frmMain::cmdVolUpSmall_Click,
-                  down = &frmMain::cmdVolDown_Click, downSmall = &frmMain::cmdVolDownSmall_Click;
-    struct Row {
-        Handler button;
-        int from;
-        bool evenOnly;  // the engine keeps only even volumes
-        int written;
-        const char* label;
-    };
-    const Row rows[] = {{up, 25, false, 30, "30%"},
-                        {up, 98, false, 100, "100%"},
-                        {upSmall, 100, false, 100, "100%"},
-                        {down, 50, false, 45, "45%"},
-                        {down, 3, false, 0, "0%"},
-                        {downSmall, 0, false, 0, "0%"},
-                        // Up buttons bound only the top, down buttons only the bottom.
-                        {up, -10, false, -5, "-5%"},
-                        {down, 150, false, 145, "145%"},
-                        // The label shows what the engine reports back, not what was written.
-                        {upSmall, 40, true, 41, "40%"}};
-    for (const Row& row : rows) {
+    void playAndStop() {
         Rig r;
-        r.engine->vol = row.from;
-        if (row.evenOnly) {
-            r.engine->adjustVolume = [](int v) { return v - v % 2; };
-        }
-        (r.form.*row.button)();
-        QCOMPARE(r.engine->calls + QStringList(r.form.lblVolume->text()),
-                 QStringList({"volume", QStringLiteral("volume=%1").arg(row.written), "volume",
-                              QLatin1String(row.label)}));
-    }
-}
+        // By the time play is called, "PLAY" and the name are showing and the URL is written.
+        QStringList seenAtPlay;
+        r.engine->onPlay = [&] {
+            seenAtPlay = {r.counter(), r.form.lblNowPlaying->text(), r.engine->url};
+        };
+        r.engine->position = 30;
+        r.tick();
+        r.form.FailCounter = 5;
+        r.form.comboSourceList->setEditText(QStringLiteral("Other, http://127.0.0.1:2/x,y"));
+        r.engine->calls.clear();
+        r.form.cmdPlay_Click();
+        QCOMPARE(r.engine->calls, QStringList({"url= http://127.0.0.1:2/xy", "play"}));
+        QCOMPARE(seenAtPlay, QStringList({"PLAY", "Other", " http://127.0.0.1:2/xy"}));
+        QCOMPARE(r.state("play"), QStringLiteral("play: fail 0, kept 0, PLAY"));
+        QCOMPARE(r.form.PlayFlag, 1);
+        // An entry without a comma: all name, an empty URL, and playback is wanted all the same.
+        r.form.comboSourceList->setEditText(QStringLiteral("No comma here"));
+        r.form.cmdPlay_Click();
+        QCOMPARE(seenAtPlay, QStringList({"PLAY", "No comma here", ""}));
 
-void TestWatchdog::mediaNamesAreOneLine() {
-    const QString url = QStringLiteral("http://127.0.0.1/live/jazz.mp3");
-    // Control characters from a station's metadata become spaces; a title of nothing but them
-    // counts as none.
-    QCOMPARE(displayName(QStringLiteral("Artist\r\n- Song\tOne\x01"), QString(), url),
-             QStringLiteral("Artist  - Song One"));
-    QCOMPARE(displayName(QStringLiteral("\r\n"), QStringLiteral("Sta\ntion\u2028"), url),
-             QStringLiteral("Sta tion"));
-    QCOMPARE(displayName(QString(), QString(), QStringLiteral("\u0085Listed"), url),
-             QStringLiteral("Listed"));
-    QCOMPARE(displayName(QString(), QString(), url), QStringLiteral("jazz"));
-}
+        // Stop, also while nothing plays: "STOP", the engine is told, PlayCounter keeps its value.
+        r.form.PlayCounter = 7;
+        r.form.FailCounter = 3;
+        r.engine->calls.clear();
+        r.form.cmdStop_Click();
+        r.form.cmdStop_Click();
+        QCOMPARE(r.engine->calls, QStringList({"stop", "stop"}));
+        QCOMPARE(r.state("stop"), QStringLiteral("stop: fail 0, kept 7, STOP"));
+        QCOMPARE(r.form.PlayFlag, 0);
+    }
+    void volumeButtons() {
+        using Handler = void (frmMain::*)();
+        const Handler up = &frmMain::cmdVolUp_Click, upSmall = &frmMain::cmdVolUpSmall_Click,
+                      down = &frmMain::cmdVolDown_Click,
+                      downSmall = &frmMain::cmdVolDownSmall_Click;
+        struct Row {
+            Handler button;
+            int from;
+            bool evenOnly;  // the engine keeps only even volumes
+            int written;
+            const char* label;
+        };
+        const Row rows[] = {{up, 25, false, 30, "30%"},
+                            {up, 98, false, 100, "100%"},
+                            {upSmall, 100, false, 100, "100%"},
+                            {down, 50, false, 45, "45%"},
+                            {down, 3, false, 0, "0%"},
+                            {downSmall, 0, false, 0, "0%"},
+                            // Up buttons bound only the top, down buttons only the bottom.
+                            {up, -10, false, -5, "-5%"},
+                            {down, 150, false, 145, "145%"},
+                            // The label shows what the engine reports back, not what was written.
+                            {upSmall, 40, true, 41, "40%"}};
+        for (const Row& row : rows) {
+            Rig r;
+            r.engine->vol = row.from;
+            if (row.evenOnly) {
+                r.engine->adjustVolume = [](int v) { return v - v % 2; };
+            }
+            (r.form.*row.button)();
+            QCOMPARE(r.engine->calls + QStringList(r.form.lblVolume->text()),
+                     QStringList({"volume", QStringLiteral("volume=%1").arg(row.written), "volume",
+                                  QLatin1String(row.label)}));
+        }
+    }
+    void mediaNamesAreOneLine() {
+        const QString url = QStringLiteral("http://127.0.0.1/live/jazz.mp3");
+        // Control characters become spaces; a title of nothing but them counts as none.
+
+        QCOMPARE(displayName(QStringLiteral("Artist\r\n- Song\tOne\x01"), QString(), url),
+                 QStringLiteral("Artist  - Song One"));
+        QCOMPARE(displayName(QStringLiteral("\r\n"), QStringLiteral("Sta\ntion\u2028"), url),
+                 QStringLiteral("Sta tion"));
+        QCOMPARE(displayName(QString(), QString(), QStringLiteral("\u0085Listed"), url),
+                 QStringLiteral("Listed"));
+    }
+};
 
 QTEST_MAIN(TestWatchdog)
 #include "tst_watchdog.moc"

@@ -16,226 +16,214 @@ using Form = orvane::test::ScriptedForm;
 class TestWindow : public QObject {
     Q_OBJECT
   private slots:
-    void layoutMatchesTheTable();
-    void stackingAndTabOrder();
-    void keysAndTyping();
-    void resizingMovesNothing();
-    void startUpFillsTheListAndSetsTheVolume();
-    void controlsHaveSpokenNames();
+    void layoutMatchesTheTable() {
+        Form f;
+        frmMain& w = f.form;
+        QCOMPARE(w.windowTitle(), QStringLiteral("Orvane Player"));
+        QCOMPARE(w.size(), QSize(649, 276));
+        QCOMPARE(w.windowIcon().pixmap(16, 16).size(), QSize(16, 16));
+
+        struct Expect {
+            QWidget* widget;
+            QRect rect;
+            QString text;
+        };
+        const QList<Expect> expected = {
+            {w.cmdVolDown, {360, 160, 121, 57}, "\\/"},
+            {w.cmdVolUpSmall, {608, 160, 33, 57}, "/\\"},
+            {w.cmdVolDownSmall, {328, 160, 33, 57}, "\\/"},
+            {w.comboSourceList, {8, 224, 633, 21}, "Select Source:"},
+            {w.cmdVolUp, {488, 160, 121, 57}, "/\\"},
+            {w.cmdPlay, {8, 160, 153, 57}, "PLAY"},
+            {w.cmdStop, {168, 160, 153, 57}, "STOP"},
+            {w.lblCounter, {16, 48, 65, 25}, "STOP"},
+            {w.lblURL, {16, 32, 617, 17}, "NO URL SELECTED"},
+            {w.lblNowPlaying, {16, 16, 617, 17}, "READY"},
+            {w.lblVolume, {592, 48, 41, 25}, "100%"},
+            {w.Label1, {0, 152, 825, 137}, ""},
+            {w.WindowsMediaPlayer1, {8, 72, 633, 145}, QString()},
+            {w.lblSource, {16, 48, 617, 17}, "NO SOURCE SELECTED"},
+            {w.lblBackground1, {8, 8, 633, 57}, ""},
+        };
+        for (const Expect& e : expected) {
+            QCOMPARE(e.widget->geometry(), e.rect);
+            if (auto* l = qobject_cast<QLabel*>(e.widget)) {
+                QCOMPARE(l->text(), e.text);
+                QCOMPARE(l->textFormat(), Qt::PlainText);
+            } else if (auto* b = qobject_cast<QPushButton*>(e.widget)) {
+                QCOMPARE(b->text(), e.text);
+            } else if (auto* c = qobject_cast<QComboBox*>(e.widget)) {
+                QCOMPARE(c->currentText(), e.text);
+                QCOMPARE(c->count(), 0);
+            }
+        }
+        QCOMPARE(w.tmrDisplayUpdate->interval(), 1000);
+        QVERIFY(w.tmrDisplayUpdate->isActive());
+
+        // Fonts and colours: bold sans for the status texts, monospaced for source and URL.
+        for (QLabel* l : {w.lblCounter, w.lblCopyright, w.lblNowPlaying, w.lblVolume}) {
+            QVERIFY(l->font().bold());
+            QCOMPARE(l->font().pointSizeF(), 8.25);
+        }
+        QCOMPARE(w.lblURL->font().pointSizeF(), 8.25);
+        QCOMPARE(w.lblSource->font().pointSizeF(), 6.75);
+        QVERIFY(QFontInfo(w.lblURL->font()).fixedPitch());
+        QVERIFY(!w.lblURL->font().bold());
+        QCOMPARE(w.lblCounter->palette().color(QPalette::WindowText), QColor(Qt::white));
+        QCOMPARE(w.lblBackground1->palette().color(QPalette::Window), QColor(Qt::black));
+        QVERIFY(w.lblBackground1->autoFillBackground() && w.Label1->autoFillBackground());
+        QVERIFY(!w.lblCounter->autoFillBackground());
+        QCOMPARE(w.palette().color(QPalette::Window), QColor(128, 128, 128));
+        QCOMPARE(w.lblVolume->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+        QCOMPARE(w.lblCounter->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+        QCOMPARE(w.lblURL->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+
+        // The program's own texts are readable whole in their labels.
+        const std::pair<QLabel*, QStringList> fixedTexts[] = {
+            {w.lblCounter, {"RESTARTING", "STOP", "PLAY", "100:00:00"}}, {w.lblVolume, {"100%"}}};
+        for (const auto& [label, texts] : fixedTexts) {
+            const QFontMetrics m(label->font());
+            for (const QString& text : texts) {
+                const int width =
+                    std::max(m.horizontalAdvance(text), m.boundingRect(text).right() + 1);
+                QVERIFY2(width <= label->width() && m.height() <= label->height(),
+                         qPrintable(text + QStringLiteral(" is %1 px").arg(width)));
+            }
+        }
+    }
+    void stackingAndTabOrder() {
+        Form f;
+        frmMain& w = f.form;
+        // Bottom to top: every label beneath every other control, each layer in table order.
+        const QList<QWidget*> bottomUp = {
+            w.lblBackground1,      w.lblSource,       w.Label1,        w.lblVolume,
+            w.lblNowPlaying,       w.lblURL,          w.lblCopyright,  w.lblCounter,
+            w.WindowsMediaPlayer1, w.cmdStop,         w.cmdPlay,       w.cmdVolUp,
+            w.comboSourceList,     w.cmdVolDownSmall, w.cmdVolUpSmall, w.cmdVolDown};
+        QCOMPARE(w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly), bottomUp);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // Buttons lie over the player area, and the overlapping volume buttons follow the table.
+        QCOMPARE(w.childAt(w.cmdPlay->geometry().center()), w.cmdPlay);
+        QCOMPARE(w.childAt(QPoint(360, 180)), w.cmdVolDown);
+        QCOMPARE(w.childAt(QPoint(608, 180)), w.cmdVolUpSmall);
+        // Labels take no mouse: a point on the black band belongs to the window itself.
+        QCOMPARE(w.childAt(QPoint(5, 5)), nullptr);
+        QCOMPARE(w.childAt(QPoint(300, 20)), nullptr);
+
+        QCOMPARE(QApplication::focusWidget(), w.WindowsMediaPlayer1);
+        const QList<QWidget*> tabOrder = {
+            w.WindowsMediaPlayer1, w.cmdStop,       w.cmdPlay,
+            w.cmdVolDown,          w.cmdVolUp,      w.comboSourceList,
+            w.cmdVolDownSmall,     w.cmdVolUpSmall, w.WindowsMediaPlayer1};
+        for (int i = 1; i < tabOrder.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            // The list's line edit holds focus on the list's behalf.
+            if (focus != nullptr && focus->parentWidget() == w.comboSourceList) {
+                focus = w.comboSourceList;
+            }
+            QCOMPARE(focus, tabOrder[i]);
+        }
+    }
+    void keysAndTyping() {
+        Form f;
+        frmMain& w = f.form;
+        w.comboSourceList->addItem(QStringLiteral("Entry One,http://127.0.0.1/one"));
+        w.comboSourceList->setCurrentIndex(0);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        int clicks = 0;
+        for (QPushButton* b : w.findChildren<QPushButton*>()) {
+            connect(b, &QPushButton::clicked, this, [&clicks] { ++clicks; });
+            b->setFocus();
+            QTest::keyClick(b, Qt::Key_Return);
+            QTest::keyClick(b, Qt::Key_Enter);
+            QTest::keyClick(b, Qt::Key_Escape);
+        }
+        QCOMPARE(clicks, 0);
+        QCOMPARE(f.engine->count(QStringLiteral("play")), 0);
+
+        // Typing changes the text without selecting or adding an entry; Enter adds nothing either.
+        w.comboSourceList->setFocus();
+        w.comboSourceList->lineEdit()->selectAll();
+        QTest::keyClicks(w.comboSourceList->lineEdit(), QStringLiteral("Typed,http://127.0.0.1/t"));
+        QTest::keyClick(w.comboSourceList->lineEdit(), Qt::Key_Return);
+        QCOMPARE(w.comboSourceList->currentText(), QStringLiteral("Typed,http://127.0.0.1/t"));
+        QCOMPARE(w.comboSourceList->count(), 1);
+
+        // The credit's ampersand shows: plain text, no access key.
+        QVERIFY(frmMain::creditLine().contains(QLatin1String(" & ")));
+        QCOMPARE(w.lblCopyright->textFormat(), Qt::PlainText);
+    }
+    void resizingMovesNothing() {
+        Form f;
+        frmMain& w = f.form;
+        const auto geometries = [&w] {
+            QList<QRect> all;
+            for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                all.append(c->geometry());
+            }
+            return all;
+        };
+        const QList<QRect> before = geometries();
+        w.show();
+        w.resize(900, 500);
+        w.showMaximized();
+        QCOMPARE(geometries(), before);
+        QVERIFY(w.autoFillBackground());
+    }
+    void startUpFillsTheListAndSetsTheVolume() {
+        Form f;
+        f.engine->vol = 80;  // whatever the engine had, start-up sets 25
+        f.form.PlayFlag = 1;
+        f.form.FailCounter = 7;
+        test::ListFolder(
+            "First Station,http://127.0.0.1:1/a.mp3\r\nshort\r\nSecond "
+            "Station,http://127.0.0.1:1/b.mp3\r\n")
+            .load(f.form);
+
+        // Volume, list, flag, fail count and plays, and nothing handed to the engine.
+        QCOMPARE(
+            QStringList({QString::number(f.engine->vol), f.form.lblVolume->text(),
+                         QString::number(f.form.comboSourceList->count()),
+                         f.form.comboSourceList->currentText(), QString::number(f.form.PlayFlag),
+                         QString::number(f.form.FailCounter),
+                         QString::number(f.engine->count(QStringLiteral("play"))), f.engine->url}),
+            QStringList(
+                {"25", "25%", "2", "First Station,http://127.0.0.1:1/a.mp3", "0", "0", "0", ""}));
+        QCOMPARE(f.form.lblCopyright->text(), frmMain::creditLine());
+        QVERIFY(frmMain::creditLine().startsWith(QLatin1String("Orvane Player ")));
+    }
+    // Screen readers get names and descriptions, not the buttons' slashes.
+
+    void controlsHaveSpokenNames() {
+        Form f;
+        frmMain& w = f.form;
+        struct Expect {
+            QWidget* widget;
+            const char* name;
+            QAccessible::Role role;
+        };
+        const QList<Expect> expected = {
+            {w.cmdPlay, "Play", QAccessible::Button},
+            {w.cmdStop, "Stop", QAccessible::Button},
+            {w.cmdVolUp, "Volume up 5", QAccessible::Button},
+            {w.cmdVolUpSmall, "Volume up 1", QAccessible::Button},
+            {w.cmdVolDown, "Volume down 5", QAccessible::Button},
+            {w.cmdVolDownSmall, "Volume down 1", QAccessible::Button},
+            {w.comboSourceList->lineEdit(), "Sources", QAccessible::EditableText},
+            {w.WindowsMediaPlayer1, "Player", QAccessible::Client},
+        };
+        for (const Expect& e : expected) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(e.widget);
+            QVERIFY2(a, e.name);
+            QCOMPARE(a->text(QAccessible::Name), QString::fromLatin1(e.name));
+            QVERIFY2(!a->text(QAccessible::Description).isEmpty(), e.name);
+            QCOMPARE(a->role(), e.role);
+        }
+    }
 };
-
-void TestWindow::layoutMatchesTheTable() {
-    Form f;
-    frmMain& w = f.form;
-    QCOMPARE(w.windowTitle(), QStringLiteral("Orvane Player"));
-    QCOMPARE(w.size(), QSize(649, 276));
-    QVERIFY(!w.windowIcon().isNull());
-    QCOMPARE(w.windowIcon().pixmap(16, 16).size(), QSize(16, 16));
-
-    struct Expect {
-        QWidget* widget;
-        QRect rect;
-        QString text;
-    };
-    const QList<Expect> expected = {
-        {w.cmdVolDown, {360, 160, 121, 57}, "\\/"},
-        {w.cmdVolUpSmall, {608, 160, 33, 57}, "/\\"},
-        {w.cmdVolDownSmall, {328, 160, 33, 57}, "\\/"},
-        {w.comboSourceList, {8, 224, 633, 21}, "Select Source:"},
-        {w.cmdVolUp, {488, 160, 121, 57}, "/\\"},
-        {w.cmdPlay, {8, 160, 153, 57}, "PLAY"},
-        {w.cmdStop, {168, 160, 153, 57}, "STOP"},
-        {w.lblCounter, {16, 48, 65, 25}, "STOP"},
-        {w.lblURL, {16, 32, 617, 17}, "NO URL SELECTED"},
-        {w.lblNowPlaying, {16, 16, 617, 17}, "READY"},
-        {w.lblVolume, {592, 48, 41, 25}, "100%"},
-        {w.Label1, {0, 152, 825, 137}, ""},
-        {w.WindowsMediaPlayer1, {8, 72, 633, 145}, QString()},
-        {w.lblSource, {16, 48, 617, 17}, "NO SOURCE SELECTED"},
-        {w.lblBackground1, {8, 8, 633, 57}, ""},
-    };
-    for (const Expect& e : expected) {
-        QCOMPARE(e.widget->geometry(), e.rect);
-        if (auto* l = qobject_cast<QLabel*>(e.widget)) {
-            QCOMPARE(l->text(), e.text);
-            QCOMPARE(l->textFormat(), Qt::PlainText);
-        } else if (auto* b = qobject_cast<QPushButton*>(e.widget)) {
-            QCOMPARE(b->text(), e.text);
-        } else if (auto* c = qobject_cast<QComboBox*>(e.widget)) {
-            QCOMPARE(c->currentText(), e.text);
-            QCOMPARE(c->count(), 0);
-        }
-    }
-    QCOMPARE(w.tmrDisplayUpdate->interval(), 1000);
-    QVERIFY(w.tmrDisplayUpdate->isActive());
-
-    // Fonts and colours: bold sans for the status texts, monospaced for source and URL.
-    for (QLabel* l : {w.lblCounter, w.lblCopyright, w.lblNowPlaying, w.lblVolume}) {
-        QVERIFY(l->font().bold());
-        QCOMPARE(l->font().pointSizeF(), 8.25);
-    }
-    QCOMPARE(w.lblURL->font().pointSizeF(), 8.25);
-    QCOMPARE(w.lblSource->font().pointSizeF(), 6.75);
-    QVERIFY(QFontInfo(w.lblURL->font()).fixedPitch());
-    QVERIFY(!w.lblURL->font().bold());
-    QCOMPARE(w.lblCounter->palette().color(QPalette::WindowText), QColor(Qt::white));
-    QCOMPARE(w.lblBackground1->palette().color(QPalette::Window), QColor(Qt::black));
-    QVERIFY(w.lblBackground1->autoFillBackground() && w.Label1->autoFillBackground());
-    QVERIFY(!w.lblCounter->autoFillBackground());
-    QCOMPARE(w.palette().color(QPalette::Window), QColor(128, 128, 128));
-    QCOMPARE(w.lblVolume->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
-    QCOMPARE(w.lblCounter->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
-    QCOMPARE(w.lblURL->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
-
-    // The program's own texts are readable whole in their labels.
-    const std::pair<QLabel*, QStringList> fixedTexts[] = {
-        {w.lblCounter, {"RESTARTING", "STOP", "PLAY", "100:00:00"}}, {w.lblVolume, {"100%"}}};
-    for (const auto& [label, texts] : fixedTexts) {
-        const QFontMetrics m(label->font());
-        for (const QString& text : texts) {
-            const int width = std::max(m.horizontalAdvance(text), m.boundingRect(text).right() + 1);
-            QVERIFY2(width <= label->width() && m.height() <= label->height(),
-                     qPrintable(text + QStringLiteral(" is %1 px").arg(width)));
-        }
-    }
-}
-
-void TestWindow::stackingAndTabOrder() {
-    Form f;
-    frmMain& w = f.form;
-    // Bottom to top: every label beneath every other control, each layer in table order.
-    const QList<QWidget*> bottomUp = {
-        w.lblBackground1,      w.lblSource,       w.Label1,        w.lblVolume,
-        w.lblNowPlaying,       w.lblURL,          w.lblCopyright,  w.lblCounter,
-        w.WindowsMediaPlayer1, w.cmdStop,         w.cmdPlay,       w.cmdVolUp,
-        w.comboSourceList,     w.cmdVolDownSmall, w.cmdVolUpSmall, w.cmdVolDown};
-    QCOMPARE(w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly), bottomUp);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    // Buttons lie over the player area, and the overlapping volume buttons follow the table.
-    QCOMPARE(w.childAt(w.cmdPlay->geometry().center()), w.cmdPlay);
-    QCOMPARE(w.childAt(QPoint(360, 180)), w.cmdVolDown);
-    QCOMPARE(w.childAt(QPoint(608, 180)), w.cmdVolUpSmall);
-    // Labels take no mouse: a point on the black band belongs to the window itself.
-    QCOMPARE(w.childAt(QPoint(5, 5)), nullptr);
-    QCOMPARE(w.childAt(QPoint(300, 20)), nullptr);
-
-    QCOMPARE(QApplication::focusWidget(), w.WindowsMediaPlayer1);
-    const QList<QWidget*> tabOrder = {
-        w.WindowsMediaPlayer1, w.cmdStop,         w.cmdPlay,       w.cmdVolDown,         w.cmdVolUp,
-        w.comboSourceList,     w.cmdVolDownSmall, w.cmdVolUpSmall, w.WindowsMediaPlayer1};
-    for (int i = 1; i < tabOrder.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* focus = QApplication::focusWidget();
-        // The list's line edit holds focus on the list's behalf.
-        if (focus != nullptr && focus->parentWidget() == w.comboSourceList) {
-            focus = w.comboSourceList;
-        }
-        QCOMPARE(focus, tabOrder[i]);
-    }
-}
-
-void TestWindow::keysAndTyping() {
-    Form f;
-    frmMain& w = f.form;
-    w.comboSourceList->addItem(QStringLiteral("Entry One,http://127.0.0.1/one"));
-    w.comboSourceList->setCurrentIndex(0);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    int clicks = 0;
-    for (QPushButton* b : w.findChildren<QPushButton*>()) {
-        connect(b, &QPushButton::clicked, this, [&clicks] { ++clicks; });
-        b->setFocus();
-        QTest::keyClick(b, Qt::Key_Return);
-        QTest::keyClick(b, Qt::Key_Enter);
-        QTest::keyClick(b, Qt::Key_Escape);
-    }
-    QCOMPARE(clicks, 0);
-    QCOMPARE(f.engine->count(QStringLiteral("play")), 0);
-
-    // Typing changes the text without selecting or adding an entry; Enter adds nothing either.
-    w.comboSourceList->setFocus();
-    w.comboSourceList->lineEdit()->selectAll();
-    QTest::keyClicks(w.comboSourceList->lineEdit(), QStringLiteral("Typed,http://127.0.0.1/t"));
-    QTest::keyClick(w.comboSourceList->lineEdit(), Qt::Key_Return);
-    QCOMPARE(w.comboSourceList->currentText(), QStringLiteral("Typed,http://127.0.0.1/t"));
-    QCOMPARE(w.comboSourceList->count(), 1);
-
-    // A credit text with an ampersand shows the ampersand: plain text, no access key.
-    QVERIFY(frmMain::creditLine().contains(QLatin1String(" & ")));
-    QCOMPARE(w.lblCopyright->textFormat(), Qt::PlainText);
-}
-
-void TestWindow::resizingMovesNothing() {
-    Form f;
-    frmMain& w = f.form;
-    const auto geometries = [&w] {
-        QList<QRect> all;
-        for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            all.append(c->geometry());
-        }
-        return all;
-    };
-    const QList<QRect> before = geometries();
-    w.show();
-    w.resize(900, 500);
-    w.showMaximized();
-    QCOMPARE(geometries(), before);
-    QVERIFY(w.autoFillBackground());
-}
-
-void TestWindow::startUpFillsTheListAndSetsTheVolume() {
-    Form f;
-    f.engine->vol = 80;  // whatever the engine had, start-up sets 25
-    f.form.PlayFlag = 1;
-    f.form.FailCounter = 7;
-    test::ListFolder(
-        "First Station,http://127.0.0.1:1/a.mp3\r\nshort\r\nSecond "
-        "Station,http://127.0.0.1:1/b.mp3\r\n")
-        .load(f.form);
-
-    QCOMPARE(f.engine->vol, 25);
-    QCOMPARE(f.form.lblVolume->text(), QStringLiteral("25%"));
-    QCOMPARE(f.form.comboSourceList->count(), 2);
-    QCOMPARE(f.form.comboSourceList->currentIndex(), 0);
-    QCOMPARE(f.form.comboSourceList->currentText(),
-             QStringLiteral("First Station,http://127.0.0.1:1/a.mp3"));
-    QCOMPARE(f.form.lblCopyright->text(), frmMain::creditLine());
-    QVERIFY(frmMain::creditLine().startsWith(QLatin1String("Orvane Player ")));
-    QCOMPARE(f.form.PlayFlag, 0);
-    QCOMPARE(f.form.FailCounter, 0.0);
-    QCOMPARE(f.engine->count(QStringLiteral("play")), 0);
-    QVERIFY(f.engine->url.isEmpty());
-}
-
-// Buttons and the list are read by name and description, not by their captions (whose slashes
-// the window test checks on screen).
-void TestWindow::controlsHaveSpokenNames() {
-    Form f;
-    frmMain& w = f.form;
-    struct Expect {
-        QWidget* widget;
-        const char* name;
-        QAccessible::Role role;
-    };
-    const QList<Expect> expected = {
-        {w.cmdPlay, "Play", QAccessible::Button},
-        {w.cmdStop, "Stop", QAccessible::Button},
-        {w.cmdVolUp, "Volume up 5", QAccessible::Button},
-        {w.cmdVolUpSmall, "Volume up 1", QAccessible::Button},
-        {w.cmdVolDown, "Volume down 5", QAccessible::Button},
-        {w.cmdVolDownSmall, "Volume down 1", QAccessible::Button},
-        {w.comboSourceList->lineEdit(), "Sources", QAccessible::EditableText},
-        {w.WindowsMediaPlayer1, "Player", QAccessible::Client},
-    };
-    for (const Expect& e : expected) {
-        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(e.widget);
-        QVERIFY2(a, e.name);
-        QCOMPARE(a->text(QAccessible::Name), QString::fromLatin1(e.name));
-        QVERIFY2(!a->text(QAccessible::Description).isEmpty(), e.name);
-        QCOMPARE(a->role(), e.role);
-    }
-}
 
 QTEST_MAIN(TestWindow)
 #include "tst_window.moc"

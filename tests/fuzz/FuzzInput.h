@@ -10,8 +10,7 @@
 
 namespace orvane::fuzz {
 
-// Reads a fuzzer's input front to back as small numbers and byte runs. Past the end every read
-// gives zeros, so a short input is still a complete (if dull) sequence of calls.
+// A fuzzer's input read front to back; past the end every read gives zeros.
 class FuzzInput {
   public:
     FuzzInput(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
@@ -21,7 +20,6 @@ class FuzzInput {
     std::uint16_t u16() { return std::uint16_t(byte() | (byte() << 8)); }
     std::uint32_t u32() { return std::uint32_t(u16()) | (std::uint32_t(u16()) << 16); }
     bool flag() { return (byte() & 1) != 0; }
-    // Up to n bytes, fewer at the end of the input.
     QByteArrayView take(std::size_t n) {
         const std::size_t k = empty() ? 0 : std::min(n, m_size - m_pos);
         const QByteArrayView out(reinterpret_cast<const char*>(m_data + m_pos), qsizetype(k));
@@ -36,8 +34,8 @@ class FuzzInput {
     std::size_t m_pos = 0;
 };
 
-// A broken promise of the code under test, reported as a sanitizer reports a fault, so that the
-// fuzzer keeps the input and the smoke run fails.
+// A broken promise aborts as a sanitizer finding would: the fuzzer keeps the input.
+
 inline void check(bool ok, const char* what) {
     if (!ok) {
         std::fprintf(stderr, "fuzz check failed: %s\n", what);

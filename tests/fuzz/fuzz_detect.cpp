@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Format detection as the resolver meets it: a Content-Type header, the URL (after redirects)
-// and the first bytes of the body, all three from the server. Input: one length byte for the
-// content type, one for the URL, the two texts, then the body.
+// Detection from a server's Content-Type, URL and body. Input: the lengths of the first two (a
+// byte each), the two texts, then the body.
 #include <cstdint>
 
 #include "FuzzInput.h"
@@ -20,10 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PlaylistFormat format = detectPlaylistFormat(contentType, url, body);
     fuzz::check(format >= PlaylistFormat::NotPlaylist && format <= PlaylistFormat::Xspf,
                 "a known format");
-    // Binary data is never taken for a playlist, whatever the server claims.
     fuzz::check(!looksBinary(body) || format == PlaylistFormat::NotPlaylist,
                 "binary bodies are not playlists");
-    // The cheaper pieces the resolver also calls on the same untrusted text.
     (void)formatFromContentType(contentType);
     (void)formatFromUrl(url);
     (void)looksLikePlaylistUrl(urlText);

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The GDI table driven by arbitrary call sequences on handles the sequence made, stale ones, stock
-// ones or made-up numbers, the tray's icon-building steps among them. Afterwards everything made
-// is freed and the live-object counts must be back at zero: a call that fails halfway must not
-// leave objects behind.
+// GDI call sequences (the tray's icon steps among them) on made, stale, stock or made-up handles.
+// Once everything made is freed, no object may be left: a call failing halfway leaks nothing.
 #include <QImage>
 #include <algorithm>
 #include <climits>
@@ -24,11 +22,7 @@ enum { kDcs, kBitmaps, kIcons };
 struct Made {
     Pool pools[3];  // contexts, bitmaps, icons
     int large = 0;  // bitmaps asked for with a large side; a few are enough
-    void add(int pool, std::uint32_t h) {
-        if (h != 0) {
-            pools[pool].push_back(h);
-        }
-    }
+    void add(int pool, std::uint32_t h) { h != 0 ? pools[pool].push_back(h) : void(); }
 };
 
 // Mostly a handle the sequence made (possibly freed since), sometimes 0 or any number.
@@ -41,12 +35,10 @@ std::uint32_t pick(fuzz::FuzzInput& in, const Pool& pool) {
 }
 
 std::uint32_t anyHandle(fuzz::FuzzInput& in, const Made& m) {
-    const int pool = in.byte() % 3;
-    return pick(in, m.pools[pool]);
+    return pick(in, m.pools[in.byte() % 3]);
 }
 
-// Small sizes mostly (-3 .. 66), and the edges of what CreateBitmap accepts. Only one side is
-// ever large, so that a sequence stays cheap while still reaching the size checks.
+// Mostly -3 .. 66; one side at most reaches the edges of what CreateBitmap accepts.
 int side(fuzz::FuzzInput& in, bool allowLarge) {
     static constexpr int kEdges[] = {16383, 16384, 16385, INT_MAX, INT_MIN, 65536, -65536, 1 << 30};
     const std::uint8_t b = in.byte();
@@ -76,11 +68,10 @@ void createBitmap(fuzz::FuzzInput& in, Made& m) {
     const std::uint32_t bits = kind == 0 ? 1 : kind == 1 ? 0 : kind == 2 ? 32 : in.byte();
     std::vector<std::uint8_t> pixels;
     if (in.flag() && w > 0 && h > 0 && qint64(w) * h <= qint64(16384) * 66) {
-        // Exactly what the documented layout needs, so that a read past it is caught.
+        // Exactly the documented layout's size, so that a read past it is caught.
         const qint64 rowBytes = bits <= 1 ? ((qint64(w) + 15) / 16) * 2 : qint64(w) * 4;
         pixels.resize(std::size_t(rowBytes * h));
-        const std::uint8_t seed = in.byte();
-        for (std::size_t i = 0; i < pixels.size(); ++i) {
+        for (std::size_t i = 0, seed = in.byte(); i < pixels.size(); ++i) {
             pixels[i] = std::uint8_t(seed + i * 37);
         }
     }
@@ -91,8 +82,7 @@ QImage image(fuzz::FuzzInput& in) {
     static constexpr QImage::Format kFormats[] = {QImage::Format_ARGB32, QImage::Format_RGB32,
                                                   QImage::Format_Mono, QImage::Format_Indexed8,
                                                   QImage::Format_RGB16};
-    const int w = in.byte() % 40;
-    const int h = in.byte() % 40;
+    const int w = in.byte() % 40, h = in.byte() % 40;
     QImage img(w, h, kFormats[in.byte() % std::size(kFormats)]);
     if (!img.isNull()) {
         if (img.format() == QImage::Format_Indexed8 || img.format() == QImage::Format_Mono) {
@@ -105,7 +95,6 @@ QImage image(fuzz::FuzzInput& in) {
 
 using In = fuzz::FuzzInput;
 
-// One call per entry; the input's next byte picks it.
 const std::function<void(In&, Made&)> kCalls[] = {
     [](In& in, Made& m) {
         m.add(kDcs, CreateCompatibleDC(in.flag() ? 0 : pick(in, m.pools[kDcs])));
@@ -122,8 +111,7 @@ const std::function<void(In&, Made&)> kCalls[] = {
         int v[4];  // x, y, cx, cy
         std::generate(v, v + 4, [&] { return coordinate(in); });
         const HDC src = pick(in, m.pools[kDcs]);
-        const int x1 = coordinate(in);
-        const int y1 = coordinate(in);
+        const int x1 = coordinate(in), y1 = coordinate(in);
         const std::uint32_t rop = in.flag() ? SRCCOPY : in.flag() ? SRCAND : in.u32();
         (void)BitBlt(dst, v[0], v[1], v[2], v[3], src, x1, y1, rop);
     },
@@ -147,8 +135,7 @@ const std::function<void(In&, Made&)> kCalls[] = {
             (void)GetObjectA(h, in.byte(), nullptr);
             return;
         }
-        // A buffer of exactly the size passed: nothing may be written past it.
-        const int c = in.byte() % 40;
+        const int c = in.byte() % 40;  // exactly the size passed: nothing may go past it
         std::vector<std::uint8_t> buffer(std::size_t(std::max(c, 1)));
         const int written = GetObjectA(h, c, buffer.data());
         fuzz::check(written >= 0 && written <= c, "GetObjectA stays within its buffer");
@@ -170,8 +157,7 @@ const std::function<void(In&, Made&)> kCalls[] = {
     },
     [](In& in, Made& m) {
         const HDC dc = pick(in, m.pools[kDcs]);
-        // A known background before, and the same one after: SetBkColor returns the previous.
-        const COLORREF probe = 0x00123456;
+        const COLORREF probe = 0x00123456;  // SetBkColor returns the previous one
         const bool live = SetBkColor(dc, probe) != CLR_INVALID;
         m.add(kBitmaps, trayicon::MakeMask(dc, colour(in)));
         fuzz::check(!live || SetBkColor(dc, probe) == probe, "MakeMask puts the background back");
@@ -187,16 +173,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int calls = 0; calls < 256 && !in.empty(); ++calls) {
         kCalls[in.byte() % std::size(kCalls)](in, m);
     }
-    // Contexts first, which releases their bitmaps, then the rest; what is already gone fails.
-    for (const HDC dc : m.pools[kDcs]) {
-        (void)DeleteDC(dc);
+    // Contexts first, which releases their bitmaps; what is already gone fails harmlessly.
+    for (const auto& [pool, free] :
+         {std::pair{kDcs, &DeleteDC}, {kBitmaps, &DeleteObject}, {kIcons, &DestroyIcon}}) {
+        for (const std::uint32_t h : m.pools[pool]) {
+            (void)free(h);
+        }
     }
-    for (const HBITMAP b : m.pools[kBitmaps]) {
-        (void)DeleteObject(b);
-    }
-    for (const HICON i : m.pools[kIcons]) {
-        (void)DestroyIcon(i);
-    }
+
     for (const GdiKind kind : {GdiKind::Bitmap, GdiKind::DC, GdiKind::Icon}) {
         fuzz::check(gdiObjectCount(kind) == 0, "nothing made in the sequence outlives it");
     }

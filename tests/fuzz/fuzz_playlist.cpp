@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One playlist parser fed raw bodies. The binary is installed under one name per format
-// (fuzz_pls, fuzz_m3u, fuzz_hls, fuzz_asx, fuzz_xspf): the name picks the parser, so each has its
-// own corpus and a crash file replays with the command that found it. The first byte picks where
-// the playlist came from: a server, or a local file (whose paths resolve against its folder).
+// One playlist parser, picked by the name the binary runs under (fuzz_pls, fuzz_m3u, fuzz_hls,
+// fuzz_asx, fuzz_xspf: one corpus each). The first byte says whether a server or a file sent it.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,14 +16,16 @@ PlaylistFormat g_format = PlaylistFormat::NotPlaylist;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    const char* const names[] = {"fuzz_pls", "fuzz_m3u", "fuzz_hls", "fuzz_asx", "fuzz_xspf"};
-    const PlaylistFormat formats[] = {PlaylistFormat::Pls, PlaylistFormat::M3u, PlaylistFormat::Hls,
-                                      PlaylistFormat::Asx, PlaylistFormat::Xspf};
+    using F = PlaylistFormat;
     const char* path = *argc > 0 ? (*argv)[0] : "";
     const char* slash = std::strrchr(path, '/');
-    for (int i = 0; i < 5; ++i) {
-        if (std::strcmp(slash != nullptr ? slash + 1 : path, names[i]) == 0) {
-            g_format = formats[i];
+    for (const auto& [name, format] : {std::pair{"fuzz_pls", F::Pls},
+                                       {"fuzz_m3u", F::M3u},
+                                       {"fuzz_hls", F::Hls},
+                                       {"fuzz_asx", F::Asx},
+                                       {"fuzz_xspf", F::Xspf}}) {
+        if (std::strcmp(slash != nullptr ? slash + 1 : path, name) == 0) {
+            g_format = format;
             return 0;
         }
     }
@@ -44,7 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "an error is set exactly when there are no entries");
     for (const PlaylistEntry& entry : parse.entries) {
         fuzz::check(entry.url.isValid() && !entry.url.isRelative(), "entries are absolute URLs");
-        // A server's playlist must never send the player to a file on this machine.
         fuzz::check(&base == &local || !entry.url.isLocalFile(),
                     "a remote playlist names no local file");
     }

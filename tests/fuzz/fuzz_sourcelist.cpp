@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The source-list file as it comes from disk: any bytes, any line ends, any encoding. Every
-// usable line is also split into name and URL, as the window does when a station is picked.
+// The source-list file as any bytes; every usable line is split as the window splits it.
+
 #include <cstdint>
 
 #include "FuzzInput.h"

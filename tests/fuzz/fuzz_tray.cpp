@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The notification-area record: NOTIFYICONDATAA bytes handed to Shell_NotifyIconA with any
-// message, interleaved with what clsSysTray does on the window's behalf (tooltips, balloons with
-// any time-out, drawn icons, mouse notifications). The desktop's notification area, told that a
-// tray is present, is behind the calls. Each input ends by removing what it added; no icon,
-// context or bitmap may outlive it.
+// Raw NOTIFYICONDATAA records with any message, among clsSysTray's own calls (tooltips, balloons,
+// drawn icons, mouse codes), against the desktop's notification area. What an input added it
+// removes; no icon, context or bitmap may outlive it.
 #include <QApplication>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -61,8 +59,8 @@ NOTIFYICONDATAA record(fuzz::FuzzInput& in, World& w) {
     NOTIFYICONDATAA r{};
     const QByteArrayView bytes = in.take(sizeof r);
     std::memcpy(&r, bytes.data(), std::size_t(bytes.size()));
-    // Without these few fixed the shell refuses at once; with them it reads the whole record.
-    const std::uint8_t fix = in.byte();
+    const std::uint8_t fix = in.byte();  // without these the shell refuses the record at once
+
     r.cbSize = (fix & 1) ? sizeof r : r.cbSize;
     r.hWnd = (fix & 2) ? hWndOf(w.window) : r.hWnd;
     r.uID = (fix & 4) ? r.uID % 4 : r.uID;

@@ -1,19 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window as the desktop's media controls on a private session bus (dbus-run-session): a
-// client on its own connection calls, reads and listens as a desktop would, while the window
-// runs with a scripted engine. A twin window driven by real button clicks shows what each
-// command must leave behind.
+// The window as the desktop's media controls on a private session bus, beside a twin window
+// driven by real button clicks.
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -62,8 +59,7 @@ QStringList looks(const frmMain& f) {
 
 }  // namespace
 
-// A desktop on its own connection. It waits for replies with the event loop running, since the
-// player answers on this same thread.
+// A desktop on its own connection; it waits with the event loop running (the player is here).
 class Client : public QObject {
     Q_OBJECT
   public:
@@ -131,13 +127,213 @@ class Client : public QObject {
 class TestMpris : public QObject {
     Q_OBJECT
   private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void valuesMapAsTheBusExpects();
-    void interfacesAreMpris2();
-    void commandsLeaveWhatClicksLeave();
-    void changesReachTheBusWithinASecond();
-    void quitClosesTheWindowAndLeavesTheBus();
+    void initTestCase() {
+        setErrorHandler(&recordError);
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+        m_bus = std::make_unique<ScriptedForm>();
+        m_list.load(m_bus->form);
+        m_twin = std::make_unique<ScriptedForm>();
+        m_list.load(m_twin->form);
+        // A second player, as another running instance would be: a connection of its own.
+        m_twin->form.Mpris = std::make_unique<MprisBridge>(
+            m_twin->form, QDBusConnection::connectToBus(QDBusConnection::SessionBus, "twin"));
+        m_client = std::make_unique<Client>();
+        QVERIFY(m_bus->form.Mpris);
+    }
+    void cleanupTestCase() {
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+    }
+    // Rounding and the title's shape; clamping and track changes show over the bus below.
+    void valuesMapAsTheBusExpects() {
+        QCOMPARE(mpris::volumePercent(0.304), 30);
+        QCOMPARE(mpris::volumePercent(0.306), 31);
+        QCOMPARE(mpris::volumePercent(std::nan("")), std::nullopt);
+        QCOMPARE(mpris::artistsOf(QStringLiteral("Artist - Song")), QStringList{"Artist"});
+        QCOMPARE(mpris::artistsOf(QStringLiteral("Artist-Song")), QStringList{});
+        QCOMPARE(mpris::artistsOf(QStringLiteral(" - Song")), QStringList{});
+        QVERIFY(mpris::isSupportedUri(QStringLiteral("file:///music/x.ogg")));
+    }
+    // The introspection data lists exactly the MPRIS2 members, with their D-Bus types and access.
+    void interfacesAreMpris2() {
+        const QString player = m_bus->form.Mpris->serviceName();
+        QCOMPARE(player, kService);
+        QCOMPARE(m_twin->form.Mpris->serviceName(),
+                 kService + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid()));
+
+        const QDBusMessage r =
+            m_client->call(QStringLiteral("org.freedesktop.DBus.Introspectable"), "Introspect");
+        QXmlStreamReader xml(r.arguments().value(0).toString());
+        QStringList members;  // interface, kind, name, then argument types or type and access
+        QString iface;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement) {
+                continue;
+            }
+            const auto a = xml.attributes();
+            const QString kind = xml.name().toString();
+            if (kind == u"interface") {
+                iface = a.value("name").toString();
+            } else if (!iface.startsWith(kRoot) || kind == u"annotation") {
+                continue;
+            } else if (kind == u"arg") {
+                members.last() += u' ' + a.value("type").toString();
+            } else {
+                members << QStringList({iface, kind, a.value("name").toString(),
+                                        a.value("type").toString(), a.value("access").toString()})
+                               .join(' ')
+                               .trimmed();
+            }
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QStringList expected;
+        const auto add = [&](const QString& iface, const char* list) {
+            for (const QString& m : QString::fromLatin1(list).split(';')) {
+                expected << iface + ' ' + m;
+            }
+        };
+        add(kRoot,
+            "method Raise;method Quit;property CanQuit b read;property CanRaise b read;"
+            "property HasTrackList b read;property Identity s read;property DesktopEntry s read;"
+            "property SupportedUriSchemes as read;property SupportedMimeTypes as read");
+        add(kPlayer,
+            "method Next;method Previous;method Pause;method PlayPause;method Stop;method Play;"
+            "method Seek x;method SetPosition o x;method OpenUri s;signal Seeked x;"
+            "property PlaybackStatus s read;property Rate d readwrite;property Metadata a{sv} read;"
+            "property Volume d readwrite;property Position x read;property MinimumRate d read;"
+            "property MaximumRate d read;property CanGoNext b read;property CanGoPrevious b read;"
+            "property CanPlay b read;property CanPause b read;property CanSeek b read;"
+            "property CanControl b read");
+        members.sort();
+        expected.sort();
+        QCOMPARE(members, expected);
+
+        QCOMPARE(m_client->get(kRoot, "Identity").toString(), "Orvane Player");
+        QCOMPARE(m_client->get(kRoot, "DesktopEntry").toString(), "orvaneplayer");
+        QCOMPARE(m_client->get(kRoot, "HasTrackList").toBool(), false);
+        QCOMPARE(m_client->get(kPlayer, "CanSeek").toBool(), false);
+        QCOMPARE(m_client->get(kPlayer, "CanControl").toBool(), true);
+        QCOMPARE(m_client->get(kPlayer, "Rate").toDouble(), 1.0);
+    }
+    // Each command over the bus leaves the state and labels that clicks leave on the twin.
+    void commandsLeaveWhatClicksLeave() {
+        frmMain& f = m_bus->form;
+        frmMain& twin = m_twin->form;
+        const QString odd = QStringLiteral("http://127.0.0.1/x,y.mp3");
+        const QString escaped = QStringLiteral("http://127.0.0.1/x%2Cy.mp3");
+        // The method (or "Volume" and a value), then what a user does by hand for the same effect.
+
+        const auto click = [](QPushButton* b) { return [b] { b->click(); }; };
+        const auto playEntry = [&](int index, const QString& edit = {}) {
+            return [&twin, index, edit] {
+                index < 0 ? twin.comboSourceList->setEditText(edit)
+                          : twin.comboSourceList->setCurrentIndex(index);
+                twin.cmdPlay->click();
+            };
+        };
+        const QList<std::pair<const char*, std::function<void()>>> steps = {
+            {"Play", click(twin.cmdPlay)},
+            {"Stop", click(twin.cmdStop)},
+            {"PlayPause stopped", click(twin.cmdPlay)},
+            {"PlayPause playing", click(twin.cmdStop)},
+            {"Next", playEntry(1)},
+            {"Next", playEntry(2)},
+            {"Next at the end", [] {}},
+            {"Pause", click(twin.cmdStop)},
+            {"Previous", playEntry(1)},
+            {"OpenUri", playEntry(-1, escaped + ',' + escaped)},
+            {"Volume 0.3", click(twin.cmdVolUp)},
+            {"Volume 0.29", click(twin.cmdVolDownSmall)},
+        };
+        for (const auto& [name, byHand] : steps) {
+            // A stalled count that Play and Stop must clear.
+            f.FailCounter = twin.FailCounter = 3;
+            const QString method = QString::fromLatin1(name).section(' ', 0, 0);
+            if (method == u"Volume") {
+                m_client->set(method, QString::fromLatin1(name).section(' ', 1).toDouble());
+            } else {
+                m_client->call(kPlayer, method,
+                               method == u"OpenUri" ? QVariantList{odd} : QVariantList{});
+            }
+            byHand();
+            QVERIFY2(looks(f) == looks(twin), name);
+            QCOMPARE(m_bus->engine->count("play"), m_twin->engine->count("play"));
+            QCOMPARE(m_bus->engine->count("stop"), m_twin->engine->count("stop"));
+        }
+        QCOMPARE(f.lblNowPlaying->text(), escaped);
+        QCOMPARE(f.lblVolume->text(), QStringLiteral("29%"));
+
+        // Volumes beyond the ends are clamped as the buttons clamp.
+        m_client->set("Volume", 7.0);
+        QCOMPARE(f.lblVolume->text(), QStringLiteral("100%"));
+        m_client->set("Volume", -1.0);
+        QCOMPARE(f.lblVolume->text(), QStringLiteral("0%"));
+        QVERIFY(m_client->call(kPlayer, "OpenUri", {"rtsp://host/x"}).type() ==
+                QDBusMessage::ErrorMessage);
+
+        f.comboSourceList->setCurrentIndex(0);
+        QCOMPARE(m_client->get(kPlayer, "CanGoPrevious").toBool(), false);
+        QCOMPARE(m_client->get(kPlayer, "CanGoNext").toBool(), true);
+
+        // Raise brings the window back as the tray icon's left click does.
+        f.showMinimized();
+        f.hide();
+        m_client->call(kRoot, "Raise");
+        QVERIFY(f.isVisible());
+        QVERIFY(!(f.windowState() & Qt::WindowMinimized));
+    }
+    void changesReachTheBusWithinASecond() {
+        frmMain& f = m_bus->form;
+        test::ScriptedEngine& engine = *m_bus->engine;
+        Client& c = *m_client;
+        m_client->call(kPlayer, "Play");
+        QCOMPARE(f.PlayFlag, 1);
+        engine.statusText = QStringLiteral("Playing");
+        engine.name = QStringLiteral("Radio A");
+        QVERIFY(c.waitFor(0, "PlaybackStatus", "Playing"));
+        QVERIFY(c.waitFor(0, [](const QVariantMap& p) { return Client::titleOf(p) == "Radio A"; }));
+
+        // Titles as the engine reports them, each timed to its PropertiesChanged.
+        for (int i = 1; i <= 5; ++i) {
+            const QString title = QStringLiteral("Artist %1 - Song %1").arg(i);
+            const qsizetype from = c.changes.size();
+            const qint64 changedAt = c.clock.elapsed();
+            engine.name = title;
+            const auto change =
+                c.waitFor(from, [&](const QVariantMap& p) { return Client::titleOf(p) == title; });
+            QVERIFY2(change, qPrintable(title));
+            const QVariantMap meta = change->properties.value("Metadata").toMap();
+            QCOMPARE(meta.value("xesam:artist").toStringList(),
+                     QStringList{title.section(" - ", 0, 0)});
+            QCOMPARE(meta.value("xesam:album").toString(), "Radio A");
+            QVERIFY2(change->atMs - changedAt <= kChangeDeadlineMs, qPrintable(title));
+        }
+
+        // The same title again says nothing: the next signal carries only the volume.
+        const QString track = c.metadata().value("mpris:trackid").value<QDBusObjectPath>().path();
+        qsizetype from = c.changes.size();
+        engine.name = QStringLiteral("Artist 5 - Song 5");
+        engine.vol = 40;
+        auto change = c.waitFor(from, [](const QVariantMap&) { return true; });
+        QVERIFY(change);
+        QCOMPARE(change->properties, (QVariantMap{{"Volume", 0.4}}));
+
+        // Buffering is not playing.
+        engine.statusText = QStringLiteral("Buffering 40%");
+        QVERIFY(c.waitFor(from, "PlaybackStatus", "Stopped"));
+
+        // A station change sends the new station at once, under a new track id.
+        from = c.changes.size();
+        engine.statusText = QStringLiteral("Playing");
+        engine.name = QStringLiteral("Radio B");
+        c.call(kPlayer, "Next");
+        change =
+            c.waitFor(from, [](const QVariantMap& p) { return Client::titleOf(p) == "Radio B"; });
+        QVERIFY(change);
+        const QVariantMap meta = change->properties.value("Metadata").toMap();
+        QCOMPARE(meta.value("xesam:album").toString(), "Radio B");
+        QCOMPARE(meta.value("xesam:url").toString(), "http://127.0.0.1/b.mp3");
+        QVERIFY(meta.value("mpris:trackid").value<QDBusObjectPath>().path() != track);
+    }
 
   private:
     const test::ListFolder m_list{
@@ -148,252 +344,5 @@ class TestMpris : public QObject {
     std::unique_ptr<Client> m_client;
 };
 
-void TestMpris::initTestCase() {
-    setErrorHandler(&recordError);
-    QVERIFY(QDBusConnection::sessionBus().isConnected());
-    m_bus = std::make_unique<ScriptedForm>();
-    m_list.load(m_bus->form);
-    m_twin = std::make_unique<ScriptedForm>();
-    m_list.load(m_twin->form);
-    // A second player, as another running instance would be: a connection of its own.
-    m_twin->form.Mpris = std::make_unique<MprisBridge>(
-        m_twin->form, QDBusConnection::connectToBus(QDBusConnection::SessionBus, "twin"));
-    m_client = std::make_unique<Client>();
-    QVERIFY(m_bus->form.Mpris);
-}
-
-void TestMpris::cleanupTestCase() {
-    QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
-}
-
-// Rounding and the title's shape; clamping and track changes show over the bus below.
-void TestMpris::valuesMapAsTheBusExpects() {
-    QCOMPARE(mpris::volumePercent(0.304), 30);
-    QCOMPARE(mpris::volumePercent(0.306), 31);
-    QCOMPARE(mpris::volumePercent(std::nan("")), std::nullopt);
-    QCOMPARE(mpris::artistsOf(QStringLiteral("Artist - Song")), QStringList{"Artist"});
-    QCOMPARE(mpris::artistsOf(QStringLiteral("Artist-Song")), QStringList{});
-    QCOMPARE(mpris::artistsOf(QStringLiteral(" - Song")), QStringList{});
-    QVERIFY(mpris::isSupportedUri(QStringLiteral("file:///music/x.ogg")));
-}
-
-// The introspection data lists exactly the MPRIS2 members, with their D-Bus types and access.
-void TestMpris::interfacesAreMpris2() {
-    const QString player = m_bus->form.Mpris->serviceName();
-    QCOMPARE(player, kService);
-    QCOMPARE(m_twin->form.Mpris->serviceName(),
-             kService + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid()));
-
-    const QDBusMessage r =
-        m_client->call(QStringLiteral("org.freedesktop.DBus.Introspectable"), "Introspect");
-    QXmlStreamReader xml(r.arguments().value(0).toString());
-    QStringList members;
-    QString iface, member, args;
-    while (!xml.atEnd()) {
-        xml.readNext();
-        const auto a = xml.attributes();
-        if (xml.isStartElement() && xml.name() == u"interface") {
-            iface = a.value("name").toString();
-        } else if (!iface.startsWith(kRoot)) {
-            continue;
-        } else if (xml.isStartElement() && (xml.name() == u"method" || xml.name() == u"signal")) {
-            member = xml.name().toString() + ' ' + a.value("name").toString();
-            args.clear();
-        } else if (xml.isStartElement() && xml.name() == u"arg") {
-            args += a.value("type").toString();
-        } else if (xml.isEndElement() && (xml.name() == u"method" || xml.name() == u"signal")) {
-            members << iface + ' ' + member + '(' + args + ')';
-        } else if (xml.isStartElement() && xml.name() == u"property") {
-            members << iface + " property " + a.value("name").toString() + ' ' +
-                           a.value("type").toString() + ' ' + a.value("access").toString();
-        }
-    }
-    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-    QStringList expected;
-    const auto add = [&](const QString& iface, const char* list) {
-        for (const QString& m : QString::fromLatin1(list).split(';')) {
-            expected << iface + ' ' + m;
-        }
-    };
-    add(kRoot,
-        "method Raise();method Quit();property CanQuit b read;property CanRaise b read;"
-        "property HasTrackList b read;property Identity s read;property DesktopEntry s read;"
-        "property SupportedUriSchemes as read;property SupportedMimeTypes as read");
-    add(kPlayer,
-        "method Next();method Previous();method Pause();method PlayPause();method Stop();"
-        "method Play();method Seek(x);method SetPosition(ox);method OpenUri(s);signal Seeked(x);"
-        "property PlaybackStatus s read;property Rate d readwrite;property Metadata a{sv} read;"
-        "property Volume d readwrite;property Position x read;property MinimumRate d read;"
-        "property MaximumRate d read;property CanGoNext b read;property CanGoPrevious b read;"
-        "property CanPlay b read;property CanPause b read;property CanSeek b read;"
-        "property CanControl b read");
-    members.sort();
-    expected.sort();
-    QCOMPARE(members, expected);
-
-    QCOMPARE(m_client->get(kRoot, "Identity").toString(), "Orvane Player");
-    QCOMPARE(m_client->get(kRoot, "DesktopEntry").toString(), "orvaneplayer");
-    QCOMPARE(m_client->get(kRoot, "HasTrackList").toBool(), false);
-    QCOMPARE(m_client->get(kPlayer, "CanSeek").toBool(), false);
-    QCOMPARE(m_client->get(kPlayer, "CanControl").toBool(), true);
-    QCOMPARE(m_client->get(kPlayer, "Rate").toDouble(), 1.0);
-}
-
-// Each command over the bus leaves the watchdog's state and the labels exactly as the button
-// (or the list and then the button) leaves them on a twin window.
-void TestMpris::commandsLeaveWhatClicksLeave() {
-    frmMain& f = m_bus->form;
-    frmMain& twin = m_twin->form;
-    const QString odd = QStringLiteral("http://127.0.0.1/x,y.mp3");
-    const QString escaped = QStringLiteral("http://127.0.0.1/x%2Cy.mp3");
-    // Each row's name starts with the method (or "Volume" and the value to set); then what a
-    // user does by hand for the same effect.
-    const auto click = [](QPushButton* b) { return [b] { b->click(); }; };
-    const auto playEntry = [&](int index, const QString& edit = {}) {
-        return [&twin, index, edit] {
-            index < 0 ? twin.comboSourceList->setEditText(edit)
-                      : twin.comboSourceList->setCurrentIndex(index);
-            twin.cmdPlay->click();
-        };
-    };
-    const QList<std::pair<const char*, std::function<void()>>> steps = {
-        {"Play", click(twin.cmdPlay)},
-        {"Stop", click(twin.cmdStop)},
-        {"PlayPause stopped", click(twin.cmdPlay)},
-        {"PlayPause playing", click(twin.cmdStop)},
-        {"Next", playEntry(1)},
-        {"Next", playEntry(2)},
-        {"Next at the end", [] {}},
-        {"Pause", click(twin.cmdStop)},
-        {"Previous", playEntry(1)},
-        {"OpenUri", playEntry(-1, escaped + ',' + escaped)},
-        {"Volume 0.3", click(twin.cmdVolUp)},
-        {"Volume 0.29", click(twin.cmdVolDownSmall)},
-    };
-    for (const auto& [name, byHand] : steps) {
-        // A stalled count that Play and Stop must clear.
-        f.FailCounter = twin.FailCounter = 3;
-        const QString method = QString::fromLatin1(name).section(' ', 0, 0);
-        if (method == u"Volume") {
-            m_client->set(method, QString::fromLatin1(name).section(' ', 1).toDouble());
-        } else {
-            m_client->call(kPlayer, method,
-                           method == u"OpenUri" ? QVariantList{odd} : QVariantList{});
-        }
-        byHand();
-        QVERIFY2(looks(f) == looks(twin), name);
-        QCOMPARE(m_bus->engine->count("play"), m_twin->engine->count("play"));
-        QCOMPARE(m_bus->engine->count("stop"), m_twin->engine->count("stop"));
-    }
-    QCOMPARE(f.lblNowPlaying->text(), escaped);
-    QCOMPARE(f.lblVolume->text(), QStringLiteral("29%"));
-
-    // Volumes beyond the ends are clamped as the buttons clamp.
-    m_client->set("Volume", 7.0);
-    QCOMPARE(f.lblVolume->text(), QStringLiteral("100%"));
-    m_client->set("Volume", -1.0);
-    QCOMPARE(f.lblVolume->text(), QStringLiteral("0%"));
-    QVERIFY(m_client->call(kPlayer, "OpenUri", {"rtsp://host/x"}).type() ==
-            QDBusMessage::ErrorMessage);
-
-    f.comboSourceList->setCurrentIndex(0);
-    QCOMPARE(m_client->get(kPlayer, "CanGoPrevious").toBool(), false);
-    QCOMPARE(m_client->get(kPlayer, "CanGoNext").toBool(), true);
-
-    // Raise brings the window back as the tray icon's left click does.
-    f.showMinimized();
-    f.hide();
-    m_client->call(kRoot, "Raise");
-    QVERIFY(f.isVisible());
-    QVERIFY(!(f.windowState() & Qt::WindowMinimized));
-}
-
-void TestMpris::changesReachTheBusWithinASecond() {
-    frmMain& f = m_bus->form;
-    test::ScriptedEngine& engine = *m_bus->engine;
-    Client& c = *m_client;
-    m_client->call(kPlayer, "Play");
-    QCOMPARE(f.PlayFlag, 1);
-    engine.statusText = QStringLiteral("Playing");
-    engine.name = QStringLiteral("Radio A");
-    QVERIFY(c.waitFor(0, "PlaybackStatus", "Playing"));
-    QVERIFY(c.waitFor(0, [](const QVariantMap& p) { return Client::titleOf(p) == "Radio A"; }));
-
-    // Titles as the engine reports them, each timed to its PropertiesChanged.
-    for (int i = 1; i <= 5; ++i) {
-        const QString title = QStringLiteral("Artist %1 - Song %1").arg(i);
-        const qsizetype from = c.changes.size();
-        const qint64 changedAt = c.clock.elapsed();
-        engine.name = title;
-        const auto change =
-            c.waitFor(from, [&](const QVariantMap& p) { return Client::titleOf(p) == title; });
-        QVERIFY2(change, qPrintable(title));
-        const QVariantMap meta = change->properties.value("Metadata").toMap();
-        QCOMPARE(meta.value("xesam:artist").toStringList(),
-                 QStringList{title.section(" - ", 0, 0)});
-        QCOMPARE(meta.value("xesam:album").toString(), "Radio A");
-        QVERIFY2(change->atMs - changedAt <= kChangeDeadlineMs, qPrintable(title));
-    }
-
-    // The same title again says nothing: the next signal carries only the volume.
-    const QString track = c.metadata().value("mpris:trackid").value<QDBusObjectPath>().path();
-    qsizetype from = c.changes.size();
-    engine.name = QStringLiteral("Artist 5 - Song 5");
-    engine.vol = 40;
-    auto change = c.waitFor(from, [](const QVariantMap&) { return true; });
-    QVERIFY(change);
-    QCOMPARE(change->properties, (QVariantMap{{"Volume", 0.4}}));
-
-    // Buffering is not playing.
-    engine.statusText = QStringLiteral("Buffering 40%");
-    QVERIFY(c.waitFor(from, "PlaybackStatus", "Stopped"));
-
-    // A station change sends the new station at once, under a new track id.
-    from = c.changes.size();
-    engine.statusText = QStringLiteral("Playing");
-    engine.name = QStringLiteral("Radio B");
-    c.call(kPlayer, "Next");
-    change = c.waitFor(from, [](const QVariantMap& p) { return Client::titleOf(p) == "Radio B"; });
-    QVERIFY(change);
-    const QVariantMap meta = change->properties.value("Metadata").toMap();
-    QCOMPARE(meta.value("xesam:album").toString(), "Radio B");
-    QCOMPARE(meta.value("xesam:url").toString(), "http://127.0.0.1/b.mp3");
-    QVERIFY(meta.value("mpris:trackid").value<QDBusObjectPath>().path() != track);
-}
-
-// Quit takes the close box's path, which ends the program at once; so a child copy of this test
-// program plays the player, and the test watches it leave the bus and exit cleanly.
-void TestMpris::quitClosesTheWindowAndLeavesTheBus() {
-    QProcess child;
-    child.setWorkingDirectory(m_list.dir.path());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ORVANE_MPRIS_QUIT_CHILD"), QStringLiteral("1"));
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(child.waitForStarted(kCallTimeoutMs));
-    // This test's own player holds the plain name, so the child takes its instance name.
-    const QString service = kService + QStringLiteral(".instance%1").arg(child.processId());
-    QDBusConnectionInterface* names = m_client->bus.interface();
-    QTRY_VERIFY_WITH_TIMEOUT(names->isServiceRegistered(service), kCallTimeoutMs);
-    QDBusMessage quit = QDBusMessage::createMethodCall(service, kPath, kRoot, "Quit");
-    m_client->bus.call(quit, QDBus::NoBlock);
-    QVERIFY(child.waitForFinished(kCallTimeoutMs));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!names->isServiceRegistered(service), kCallTimeoutMs);
-}
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet("ORVANE_MPRIS_QUIT_CHILD")) {
-        ScriptedForm player;
-        player.form.Form_Load();
-        player.form.show();
-        QApplication::exec();
-        return 3;  // only a close that failed to end the program gets here
-    }
-    TestMpris test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestMpris)
 #include "tst_mpris.moc"

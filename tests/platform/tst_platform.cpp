@@ -17,69 +17,63 @@ void recordError(const RuntimeError& e) {
 class TestPlatform : public QObject {
     Q_OBJECT
   private slots:
-    void codePage();
-    void dispatchHandsErrorsToTheHandler();
-    void errorBoxHoldsEverythingElse();
-};
-
-void TestPlatform::codePage() {
-    // Every byte survives a round trip, the undefined ones included.
-    QByteArray all;
-    for (int b = 0; b < 256; ++b) {
-        all.append(char(b));
-    }
-    QCOMPARE(toCodePage(fromCodePage(all)), all);
-    QCOMPARE(fromCodePage("\x80\x99\xE9"), QStringLiteral("€™é"));
-    // Characters outside the code page become '?', one byte per UTF-16 unit.
-    QCOMPARE(toCodePage(QStringLiteral("a€Жb")), QByteArray("a\x80?b"));
-    QCOMPARE(toCodePage(QStringLiteral("🎵")), QByteArray("??"));
-}
-
-void TestPlatform::dispatchHandsErrorsToTheHandler() {
-    const ErrorHandler previous = setErrorHandler(&recordError);
-    bool after = false;
-    dispatch([&] {
-        throw RuntimeError(err::InvalidPropertyValue);
-        after = true;
-    });
-    QCOMPARE(g_seen, QStringLiteral("Run-time error '380': Invalid property value"));
-    QVERIFY(!after);
-    dispatch([] { throw std::runtime_error("boom"); });
-    QCOMPARE(g_seen, QStringLiteral("Run-time error '51': boom"));
-    g_seen.clear();
-    dispatch([] {});
-    QVERIFY(g_seen.isEmpty());
-    setErrorHandler(previous);
-}
-
-// While the error box is up, its own loop must deliver nothing to the rest of the program: no
-// timer tick, no queued call, and no handler entered through dispatch().
-void TestPlatform::errorBoxHoldsEverythingElse() {
-    QObject outside;
-    int ran = 0;
-    QTimer ticker;
-    ticker.setInterval(1);
-    connect(&ticker, &QTimer::timeout, &outside, [&ran] { ++ran; });
-    ticker.start();
-    QDialog box;
-    int boxTicks = 0;
-    QTimer boxTimer(&box);  // the box's own timers still run: this one closes it
-    boxTimer.setInterval(1);
-    connect(&boxTimer, &QTimer::timeout, &box, [&] {
-        dispatch([&ran] { ++ran; });
-        if (++boxTicks == 20) {
-            box.accept();
+    void codePage() {
+        // Every byte survives a round trip, the undefined ones included.
+        QByteArray all;
+        for (int b = 0; b < 256; ++b) {
+            all.append(char(b));
         }
-    });
-    QMetaObject::invokeMethod(
-        &outside, [&ran] { ++ran; }, Qt::QueuedConnection);
-    boxTimer.start();
-    QCOMPARE(execAlone(box), int(QDialog::Accepted));
-    QCOMPARE(ran, 0);
-    QVERIFY(!handlersHeld());
-    // Afterwards everything runs again.
-    QTRY_VERIFY(ran > 0);
-}
+        QCOMPARE(toCodePage(fromCodePage(all)), all);
+        QCOMPARE(fromCodePage("\x80\x99\xE9"), QStringLiteral("€™é"));
+        // Characters outside the code page become '?', one byte per UTF-16 unit.
+        QCOMPARE(toCodePage(QStringLiteral("a€Жb")), QByteArray("a\x80?b"));
+        QCOMPARE(toCodePage(QStringLiteral("🎵")), QByteArray("??"));
+    }
+    void dispatchHandsErrorsToTheHandler() {
+        const ErrorHandler previous = setErrorHandler(&recordError);
+        bool after = false;
+        dispatch([&] {
+            throw RuntimeError(err::InvalidPropertyValue);
+            after = true;
+        });
+        QCOMPARE(g_seen, QStringLiteral("Run-time error '380': Invalid property value"));
+        QVERIFY(!after);
+        dispatch([] { throw std::runtime_error("boom"); });
+        QCOMPARE(g_seen, QStringLiteral("Run-time error '51': boom"));
+        g_seen.clear();
+        dispatch([] {});
+        QVERIFY(g_seen.isEmpty());
+        setErrorHandler(previous);
+    }
+    // While the error box is up, its own loop must deliver nothing to the rest of the program: no
+    // timer tick, no queued call, and no handler entered through dispatch().
+    void errorBoxHoldsEverythingElse() {
+        QObject outside;
+        int ran = 0;
+        QTimer ticker;
+        ticker.setInterval(1);
+        connect(&ticker, &QTimer::timeout, &outside, [&ran] { ++ran; });
+        ticker.start();
+        QDialog box;
+        int boxTicks = 0;
+        QTimer boxTimer(&box);  // the box's own timers still run: this one closes it
+        boxTimer.setInterval(1);
+        connect(&boxTimer, &QTimer::timeout, &box, [&] {
+            dispatch([&ran] { ++ran; });
+            if (++boxTicks == 20) {
+                box.accept();
+            }
+        });
+        QMetaObject::invokeMethod(
+            &outside, [&ran] { ++ran; }, Qt::QueuedConnection);
+        boxTimer.start();
+        QCOMPARE(execAlone(box), int(QDialog::Accepted));
+        QCOMPARE(ran, 0);
+        QVERIFY(!handlersHeld());
+        // Afterwards everything runs again.
+        QTRY_VERIFY(ran > 0);
+    }
+};
 
 QTEST_MAIN(TestPlatform)
 #include "tst_platform.moc"

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
+
 #include <QTemporaryDir>
 #include <QtTest>
-#include <cstring>
 
 #include "platform/RuntimeError.h"
 #include "sources/SourceList.h"
@@ -14,8 +11,7 @@ using namespace orvane;
 
 namespace {
 
-// The error number readSourceLines raises for the file, or 0 with the lines it read; the error's
-// description goes to `lines`.
+// The error number readSourceLines raises, or 0; `lines` gets the lines or the description.
 int readError(const QString& path, QStringList* lines = nullptr) {
     QStringList ignored;
     QStringList& out = lines != nullptr ? *lines : ignored;
@@ -33,141 +29,110 @@ int readError(const QString& path, QStringList* lines = nullptr) {
 class TestSources : public QObject {
     Q_OBJECT
   private slots:
-    void lineEndsAndLengths();
-    void encodings();
-    void refusedLines();
-    void onlyRegularFilesAreRead();
-    void sizeCap();
-    void split();
+    void lineEndsAndLengths() {
+        // CR, CRLF and LF all end a line; the last line needs no end; 8 characters are too short,
+        // 9 are enough; order and duplicates are kept; nothing is trimmed.
+        const QByteArray content =
+            "Radio One,http://a/1\r\n"
+            "12345678\r"
+            "123456789\n"
+            "\n\r\n"
+            "Radio One,http://a/1\r\n"
+            " Name , url \n"
+            "Last,http://no/end";
+        QCOMPARE(parseSourceLines(content),
+                 QStringList({"Radio One,http://a/1", "123456789", "Radio One,http://a/1",
+                              " Name , url ", "Last,http://no/end"}));
+        QVERIFY(parseSourceLines("").isEmpty());
+    }
+    void encodings() {
+        // A UTF-8 byte-order mark is not part of the first line.
+        QCOMPARE(parseSourceLines("\xEF\xBB\xBFRadio One,x"), QStringList({"Radio One,x"}));
+        // Valid UTF-8 lines are UTF-8; others are Windows-1252, decided line by line.
+        QCOMPARE(
+            parseSourceLines("Caf\xC3\xA9 FM,http://x\nCaf\xE9 FM,http://y\x80\n"),
+            QStringList({QStringLiteral("Café FM,http://x"), QStringLiteral("Café FM,http://y€")}));
+        // Length counts characters: 8 two-byte characters are still too short, and a character
+        // outside the basic plane counts once.
+        QVERIFY(parseSourceLines("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9")
+                    .isEmpty());
+        QVERIFY(parseSourceLines("1234567\xF0\x9F\x8E\xB5").isEmpty());
+        QCOMPARE(parseSourceLines("12345678\xF0\x9F\x8E\xB5").size(), 1);
+    }
+    // A line that holds a control character, or that the list could not hold whole, is refused
+    // (skipped and counted); the lines around it are read as usual, and short lines are skipped as
+    // ever without counting.
+    void refusedLines() {
+        const std::pair<QByteArray, bool> rows[] = {
+            {QByteArray("Station,http://host/stream.mp3\0/../../secret.pls", 48), false},
+            {"Sta\ttion,http://host/a", false},
+            {"Station,http://host/\x1B[2J", false},
+            {"Station,http://host/\x7F", false},
+            {"Station,http://host/\xC2\x85", false},  // C1 in UTF-8
+            {"Station,http://host/\x81\xE9", false},  // C1 from Windows-1252
+            {"Station," + QByteArray(32767 - 8, 'u'), true},
+            {"Station," + QByteArray(32768 - 8, 'u'), false},
+            {"Station," + QByteArray(32767 - 10, 'u') + "\xF0\x9F\x8E\xB5",
+             true},  // a pair ends it
+            {QByteArray("a\0b", 3), false}};
+        for (const auto& [line, listed] : rows) {
+            qsizetype refused = -1;
+            const QStringList lines =
+                parseSourceLines("Before,http://a/1\n" + line + "\r\nAfter,http://a/2", &refused);
+            QCOMPARE(lines.first() + lines.last(),
+                     QStringLiteral("Before,http://a/1After,http://a/2"));
+            QCOMPARE(QList<qsizetype>({lines.size(), refused}),
+                     QList<qsizetype>({listed ? 3 : 2, listed || line.size() < 9 ? 0 : 1}));
+        }
+    }
+    void onlyRegularFilesUpTo1MiBAreRead() {
+        QTemporaryDir dir;
+        const auto path = [&dir](const char* name) { return dir.filePath(QLatin1String(name)); };
+        // Exactly 1 MiB is read, also through a link.
+        const QByteArray line = "Station,http://127.0.0.1/a\n";
+        QFile file(path("list.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(line.repeated(1048576 / line.size()).leftJustified(1048576, '\n')),
+                 1048576);
+        file.close();
+        QStringList lines;
+        QCOMPARE(readError(path("list.ini"), &lines), 0);
+        QCOMPARE(lines.size(), 1048576 / line.size());
+        QVERIFY(QFile::link(path("list.ini"), path("link.ini")));
+        QCOMPARE(readError(path("link.ini")), 0);
+        // One byte more is an error, whatever the file holds (here a sparse file).
+        QVERIFY(file.resize(1048577));
+        QCOMPARE(readError(file.fileName(), &lines), 75);
+        QVERIFY2(lines.join(' ').contains(QLatin1String("larger than 1 MiB")),
+                 qPrintable(lines.join(' ')));
+        QVERIFY(file.resize(qint64(1) << 30));
+        QCOMPARE(readError(file.fileName()), 75);
+
+        QCOMPARE(readError(path("missing.ini")), 53);
+        QVERIFY(QFile::link(path("missing.ini"), path("dangling.ini")));
+        QCOMPARE(readError(path("dangling.ini")), 53);
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.ini")));
+        QCOMPARE(readError(path("folder.ini")), 75);
+        // A FIFO with no writer would block an ordinary open for ever.
+        QCOMPARE(::mkfifo(QFile::encodeName(path("fifo.ini")).constData(), 0600), 0);
+        QCOMPARE(readError(path("fifo.ini")), 75);
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path("zero.ini")));
+        QCOMPARE(readError(path("zero.ini")), 75);
+    }
+    void split() {
+        // Name before the first comma, URL after it without further commas; blanks are kept.
+        const char* const rows[][3] = {{"Radio One,stream-address", "Radio One", "stream-address"},
+                                       {"A,b,c,d", "A", "bcd"},
+                                       {" Name , url ", " Name ", " url "},
+                                       {"Just a name", "Just a name", ""},
+                                       {",http://x", "", "http://x"},
+                                       {"Name,", "Name", ""}};
+        for (const auto& row : rows) {
+            const SourceLine s = splitSourceLine(QString::fromUtf8(row[0]));
+            QCOMPARE(QStringList({s.name, s.url}), QStringList({row[1], row[2]}));
+        }
+    }
 };
-
-void TestSources::lineEndsAndLengths() {
-    // CR, CRLF and LF all end a line; the last line needs no end; 8 characters are too short,
-    // 9 are enough; order and duplicates are kept; nothing is trimmed.
-    const QByteArray content =
-        "Radio One,http://a/1\r\n"
-        "12345678\r"
-        "123456789\n"
-        "\n\r\n"
-        "Radio One,http://a/1\r\n"
-        " Name , url \n"
-        "Last,http://no/end";
-    QCOMPARE(parseSourceLines(content),
-             QStringList({"Radio One,http://a/1", "123456789", "Radio One,http://a/1",
-                          " Name , url ", "Last,http://no/end"}));
-    QVERIFY(parseSourceLines("").isEmpty());
-}
-
-void TestSources::encodings() {
-    // A UTF-8 byte-order mark is not part of the first line.
-    QCOMPARE(parseSourceLines("\xEF\xBB\xBFRadio One,x"), QStringList({"Radio One,x"}));
-    // Valid UTF-8 lines are UTF-8; others are Windows-1252, decided line by line.
-    QCOMPARE(
-        parseSourceLines("Caf\xC3\xA9 FM,http://x\nCaf\xE9 FM,http://y\x80\n"),
-        QStringList({QStringLiteral("Café FM,http://x"), QStringLiteral("Café FM,http://y€")}));
-    // Length counts characters: 8 two-byte characters are still too short, and a character
-    // outside the basic plane counts once.
-    QVERIFY(parseSourceLines("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9")
-                .isEmpty());
-    QVERIFY(parseSourceLines("1234567\xF0\x9F\x8E\xB5").isEmpty());
-    QCOMPARE(parseSourceLines("12345678\xF0\x9F\x8E\xB5").size(), 1);
-}
-
-// A line that holds a control character, or that the list could not hold whole, is refused
-// (skipped and counted); the lines around it are read as usual, and short lines are skipped as
-// ever without counting.
-void TestSources::refusedLines() {
-    const std::pair<QByteArray, bool> rows[] = {
-        {QByteArray("Station,http://host/stream.mp3\0/../../secret.pls", 48), false},
-        {"Sta\ttion,http://host/a", false},
-        {"Station,http://host/\x1B[2J", false},
-        {"Station,http://host/\x7F", false},
-        {"Station,http://host/\xC2\x85", false},  // C1 in UTF-8
-        {"Station,http://host/\x81\xE9", false},  // C1 from Windows-1252
-        {"Station," + QByteArray(32767 - 8, 'u'), true},
-        {"Station," + QByteArray(32768 - 8, 'u'), false},
-        {"Station," + QByteArray(32767 - 10, 'u') + "\xF0\x9F\x8E\xB5", true},  // a pair ends it
-        {QByteArray("a\0b", 3), false}};
-    for (const auto& [line, listed] : rows) {
-        qsizetype refused = -1;
-        const QStringList lines =
-            parseSourceLines("Before,http://a/1\n" + line + "\r\nAfter,http://a/2", &refused);
-        QCOMPARE(lines.first() + lines.last(), QStringLiteral("Before,http://a/1After,http://a/2"));
-        QCOMPARE(QList<qsizetype>({lines.size(), refused}),
-                 QList<qsizetype>({listed ? 3 : 2, listed || line.size() < 9 ? 0 : 1}));
-    }
-}
-
-void TestSources::onlyRegularFilesAreRead() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const auto path = [&dir](const char* name) { return dir.filePath(QLatin1String(name)); };
-    QFile regular(path("list.ini"));
-    QVERIFY(regular.open(QIODevice::WriteOnly));
-    regular.write("Station A,http://127.0.0.1/a\r\nStation B,http://127.0.0.1/b");
-    regular.close();
-    QStringList lines;
-    QCOMPARE(readError(path("list.ini"), &lines), 0);
-    QCOMPARE(lines.size(), 2);
-    QVERIFY(QFile::link(path("list.ini"), path("link.ini")));
-    QCOMPARE(readError(path("link.ini")), 0);
-
-    QCOMPARE(readError(path("missing.ini")), 53);
-    QVERIFY(QFile::link(path("missing.ini"), path("dangling.ini")));
-    QCOMPARE(readError(path("dangling.ini")), 53);
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.ini")));
-    QCOMPARE(readError(path("folder.ini")), 75);
-    // A FIFO with no writer would block an ordinary open for ever.
-    QCOMPARE(::mkfifo(QFile::encodeName(path("fifo.ini")).constData(), 0600), 0);
-    QCOMPARE(readError(path("fifo.ini")), 75);
-    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path("zero.ini")));
-    QCOMPARE(readError(path("zero.ini")), 75);
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray socketPath = QFile::encodeName(path("socket.ini"));
-    QVERIFY(socketPath.size() < qsizetype(sizeof address.sun_path));
-    std::memcpy(address.sun_path, socketPath.constData(), std::size_t(socketPath.size()));
-    QCOMPARE(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    QCOMPARE(readError(path("socket.ini")), 75);
-    ::close(sock);
-}
-
-void TestSources::sizeCap() {
-    // 1 MiB is read; one byte more is an error, whatever the file holds (here a sparse file).
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("orvaneplayer.ini")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    const QByteArray line = "Station,http://127.0.0.1/a\n";
-    for (qint64 written = 0; written + line.size() <= 1048576; written += line.size()) {
-        file.write(line);
-    }
-    file.write(QByteArray(int(1048576 - file.size()), '\n'));
-    file.close();
-    QStringList lines;
-    QCOMPARE(readError(file.fileName(), &lines), 0);
-    QCOMPARE(lines.size(), 1048576 / line.size());
-    QVERIFY(file.resize(1048577));
-    QCOMPARE(readError(file.fileName(), &lines), 75);
-    QVERIFY2(lines.join(' ').contains(QLatin1String("larger than 1 MiB")),
-             qPrintable(lines.join(' ')));
-    QVERIFY(file.resize(qint64(1) << 30));
-    QCOMPARE(readError(file.fileName()), 75);
-}
-
-void TestSources::split() {
-    // Name before the first comma, URL after it without further commas; blanks are kept.
-    const char* const rows[][3] = {{"Radio One,stream-address", "Radio One", "stream-address"},
-                                   {"A,b,c,d", "A", "bcd"},
-                                   {" Name , url ", " Name ", " url "},
-                                   {"Just a name", "Just a name", ""},
-                                   {",http://x", "", "http://x"},
-                                   {"Name,", "Name", ""}};
-    for (const auto& row : rows) {
-        const SourceLine s = splitSourceLine(QString::fromUtf8(row[0]));
-        QCOMPARE(QStringList({s.name, s.url}), QStringList({row[1], row[2]}));
-    }
-}
 
 QTEST_GUILESS_MAIN(TestSources)
 #include "tst_sources.moc"

@@ -15,10 +15,8 @@
 namespace orvane::test {
 
 // An engine that answers from a script and logs every call in order ("status", "sourceURL",
-// "name", "position", "play", "stop", "url=...", "volume", "volume=N"), so window logic can be
-// tested without GStreamer or a network. Positions come from a queue, one value per read; when
-// the queue is empty every read returns `position`. Like a real engine it need not keep a volume
-// exactly as written: `adjustVolume` decides what it keeps.
+// "name", "position", "play", "stop", "url=...", "volume", "volume=N"). Position reads take the
+// queue's front, or `position` once it is empty; `adjustVolume` decides what volume it keeps.
 class ScriptedEngine final : public MediaBackend {
   public:
     QString url;
@@ -29,28 +27,22 @@ class ScriptedEngine final : public MediaBackend {
     mutable std::deque<double> positions;
     int vol = 50;
     std::function<int(int)> adjustVolume = [](int v) { return v; };
-    // Runs inside play(), before it is logged: the window as the engine sees it then.
-    std::function<void()> onPlay;
-    // Runs after each call is logged.
-    std::function<void(const QString&)> onCall;
+    std::function<void()> onPlay;                // inside play(), before it is logged
+    std::function<void(const QString&)> onCall;  // after each call is logged
 
     mutable QStringList calls;
     qsizetype count(const QString& call) const { return calls.count(call); }
 
     void setURL(const QString& u) override { url = log(QStringLiteral("url=") + u, u); }
     QString URL() const override { return url; }
-    void play() override {
-        if (onPlay) {
-            onPlay();
-        }
-        log(QStringLiteral("play"), 0);
-    }
+    void play() override { log(QStringLiteral("play"), onPlay ? (onPlay(), 0) : 0); }
     void stop() override { log(QStringLiteral("stop"), 0); }
     double currentPosition() const override {
-        const double p = positions.empty() ? position : positions.front();
-        if (!positions.empty()) {
-            positions.pop_front();
+        if (positions.empty()) {
+            return log(QStringLiteral("position"), position);
         }
+        const double p = positions.front();
+        positions.pop_front();
         return log(QStringLiteral("position"), p);
     }
     int volume() const override { return log(QStringLiteral("volume"), vol); }
@@ -65,9 +57,7 @@ class ScriptedEngine final : public MediaBackend {
     template <typename T>
     T log(const QString& call, T result) const {
         calls.append(call);
-        if (onCall) {
-            onCall(call);
-        }
+        onCall ? onCall(call) : void();
         return result;
     }
 };
