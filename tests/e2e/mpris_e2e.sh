@@ -11,36 +11,10 @@ if [ -z "${ORVANE_PRIVATE_BUS:-}" ]; then
 fi
 exe="$(realpath "$1")"
 here="$(cd "$(dirname "$0")" && pwd)"
-work="$(mktemp -d)"
-pids=()
-exec 9>&1
-
-cleanup() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null; done
-    for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
+. "$here/../support/e2e.sh"
+e2e_cleanup() {
     x11_stop
     icecast_stop 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-fail() {
-    echo "FAIL: $*" >&9
-    [ -s "$work/app.err" ] && sed 's/^/  program: /' "$work/app.err" | tail -n 20 >&9
-    exit 1
-}
-now_ms() { date +%s%3N; }
-wait_for() {  # wait_for SECONDS WHAT COMMAND...
-    local deadline=$(($(now_ms) + $1 * 1000)) what="$2"
-    shift 2
-    until "$@" >/dev/null 2>&1; do
-        [ "$(now_ms)" -lt "$deadline" ] || fail "timed out waiting for: $what"
-        sleep 0.05
-    done
 }
 
 # Time limits: a local connection plays within a second or two; a title changed at Icecast

@@ -15,38 +15,13 @@ if [ -z "${ORVANE_PRIVATE_BUS:-}" ]; then
 fi
 build="$(realpath "$1")"
 . "$(cd "$(dirname "$0")" && pwd)/../support/x11.sh"
-work="$(mktemp -d)"
-pids=()
+. "$(cd "$(dirname "$0")" && pwd)/../support/e2e.sh"
 installed=
-exec 9>&1
 
 apt() { apt-get -q -y -o DPkg::Lock::Timeout=120 "$@"; }
-cleanup() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null; done
-    for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
+e2e_cleanup() {
     x11_stop
     [ -z "$installed" ] || apt remove orvaneplayer >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-fail() {
-    echo "FAIL: $*" >&9
-    [ -s "$work/app.err" ] && sed 's/^/  program: /' "$work/app.err" | tail -n 20 >&9
-    exit 1
-}
-now_ms() { date +%s%3N; }
-wait_for() {  # wait_for SECONDS WHAT COMMAND...
-    local deadline=$(($(now_ms) + $1 * 1000)) what="$2"
-    shift 2
-    until "$@" >/dev/null 2>&1; do
-        [ "$(now_ms)" -lt "$deadline" ] || fail "timed out waiting for: $what"
-        sleep 0.05
-    done
 }
 
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||

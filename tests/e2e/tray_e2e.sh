@@ -8,38 +8,8 @@
 set -u
 exe="$(realpath "$1")"
 here="$(cd "$(dirname "$0")" && pwd)"
-work="$(mktemp -d)"
-pids=()
-exec 9>&1 # reports reach the output even from checks whose output is discarded
-
-cleanup() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null; done
-    for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
-    x11_stop
-    rm -rf "$work"
-}
-trap cleanup EXIT
-# A signal ends the script through exit, so the EXIT trap stops everything it started.
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-fail() {
-    echo "FAIL: $*" >&9
-    [ -s "$work/app.err" ] && sed 's/^/  program: /' "$work/app.err" >&9
-    exit 1
-}
-now_ms() { date +%s%3N; }
-# wait_for SECONDS WHAT COMMAND...: polls COMMAND until it succeeds, or fails the test.
-wait_for() {
-    local deadline=$(($(now_ms) + $1 * 1000)) what="$2"
-    shift 2
-    until "$@" >/dev/null; do
-        [ "$(now_ms)" -lt "$deadline" ] || fail "timed out waiting for: $what"
-        sleep 0.05
-    done
-}
+. "$here/../support/e2e.sh"
+e2e_cleanup() { x11_stop; }
 # holds SECONDS WHAT COMMAND...: COMMAND keeps succeeding that long. Only for checking that
 # something does not happen, where no event marks the moment it would have.
 holds() {
