@@ -10,8 +10,6 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -84,7 +82,16 @@ std::unique_ptr<QProcess> launch(const QString& program, const QStringList& args
     return proc;
 }
 
-void stop(std::unique_ptr<QProcess>& proc) {
+QByteArray elementText(const QByteArray& xml, const QByteArray& tag) {
+    const qsizetype at = xml.indexOf('<' + tag + '>');
+    const qsizetype end = xml.indexOf("</" + tag + '>', at);
+    return at < 0 || end < 0 ? QByteArray()
+                             : xml.mid(at + tag.size() + 2, end - at - tag.size() - 2);
+}
+
+}  // namespace
+
+void IcecastFixture::stop(std::unique_ptr<QProcess>& proc) {
     if (proc && proc->state() == QProcess::Running) {
         ::kill(pid_t(proc->processId()), SIGCONT);  // a stopped process holds SIGTERM back
         proc->terminate();
@@ -96,22 +103,6 @@ void stop(std::unique_ptr<QProcess>& proc) {
     proc.reset();
 }
 
-QByteArray elementText(const QByteArray& xml, const QByteArray& tag) {
-    const qsizetype at = xml.indexOf('<' + tag + '>');
-    const qsizetype end = xml.indexOf("</" + tag + '>', at);
-    return at < 0 || end < 0 ? QByteArray()
-                             : xml.mid(at + tag.size() + 2, end - at - tag.size() - 2);
-}
-
-QByteArray randomPassword() {
-    return QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-}
-
-}  // namespace
-
-IcecastFixture::IcecastFixture()
-    : m_sourcePassword(randomPassword()), m_adminPassword(randomPassword()) {}
-
 IcecastFixture::~IcecastFixture() {
     // Encoders first, so that none writes into a pipe that is already closed.
     for (auto& proc : m_children) {
@@ -121,24 +112,9 @@ IcecastFixture::~IcecastFixture() {
     stop(m_server);
 }
 
-bool IcecastFixture::waitUntil(const std::function<bool()>& cond, int timeoutMs) {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!cond()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QTest::qWait(20);
-    }
-    return true;
-}
-
 quint16 IcecastFixture::pickFreePort() {
     QTcpServer probe;
     return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
-
-QString IcecastFixture::urlFor(const QString& path) const {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
 }
 
 bool IcecastFixture::fail(const QString& what) {
@@ -238,7 +214,7 @@ bool IcecastFixture::startServer() {
                 return !serverRunning() ||
                        httpGet(m_port, "/status-json.xsl", kProbeMs).first == 200;
             };
-            return (waitUntil(up, kStartMs) && serverRunning()) ||
+            return (QTest::qWaitFor(up, kStartMs) && serverRunning()) ||
                    fail(QStringLiteral("icecast2 does not answer on port %1").arg(m_port));
         },
         // One that runs but never answers is not helped by another.
@@ -247,10 +223,6 @@ bool IcecastFixture::startServer() {
             stopServer();
             return died;
         });
-}
-
-void IcecastFixture::stopServer() {
-    stop(m_server);
 }
 
 void IcecastFixture::pauseServer(bool pause) {
@@ -262,7 +234,7 @@ void IcecastFixture::pauseServer(bool pause) {
 bool IcecastFixture::waitListenable(const QString& mount, const std::function<bool()>& alive) {
     // Icecast lists a mount as soon as its source logs in, but answers listeners with 404 until
     // the first data is in, so ask the way a player does.
-    return waitUntil(
+    return QTest::qWaitFor(
                [&] {
                    return !alive() || !serverRunning() ||
                           httpGet(m_port, mount.toUtf8(), kProbeMs, {}, true).first == 200;
@@ -317,10 +289,6 @@ bool IcecastFixture::startUntitledSource(const QString& mount, const QString& st
     return waitListenable(mount, alive) ||
            fail(QStringLiteral("the untitled source never went live: %1")
                     .arg(QString::fromLocal8Bit(upload->readAll())));
-}
-
-void IcecastFixture::killSource() {
-    stop(m_source);
 }
 
 QProcess* IcecastFixture::spawn(const QString& program, const QStringList& args, bool startNow) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
@@ -18,18 +19,17 @@ class IcecastFixture {
     static constexpr const char* kFirstTitle = "Artist - Song One";
     enum class Codec { Mp3, OggVorbis };
 
-    IcecastFixture();
     ~IcecastFixture();
 
     // Each start waits until what it started answers; on false, lastError() says why.
     bool start();        // server, then source
     bool startServer();  // on the port of the previous server, if there was one
-    void stopServer();
+    void stopServer() { stop(m_server); }
     // SIGSTOP / SIGCONT: a true stall, with the connections open and no data flowing.
     void pauseServer(bool pause = true);
     void resumeServer() { pauseServer(false); }
     bool startSource(Codec codec = Codec::Mp3);
-    void killSource();
+    void killSource() { stop(m_source); }
     // Another station on `mount` that sends a name but never a title; runs until the end.
     bool startUntitledSource(const QString& mount, const QString& stationName);
     bool serverRunning() const { return m_server && m_server->state() == QProcess::Running; }
@@ -43,10 +43,9 @@ class IcecastFixture {
     // Listener connections accepted since the server started, on any mount; -1 if unknown.
     int listenerConnections() const;
 
-    // Writes a file into the webroot, readable by a server that runs as another user; its URL.
+    // A file in the webroot, readable by a server that runs as another user: its URL ("" on
+    // failure), from the given bytes or from `seconds` of tone through a gst-launch encoder chain.
     QString serve(const QString& name, const QByteArray& body);
-    // `seconds` of tone through a gst-launch encoder chain into the webroot; its URL, "" on
-    // failure.
     QString encode(const QString& name, const QString& encoder, int seconds);
     // A child process that ends with the fixture; started (and waited for) unless told not to.
     QProcess* spawn(const QString& program, const QStringList& args, bool startNow = true);
@@ -54,14 +53,18 @@ class IcecastFixture {
     QString mount() const { return QStringLiteral("/test.mp3"); }
     QString url() const { return urlFor(mount()); }
     QString missingUrl() const { return urlFor(QStringLiteral("/nothing-here.mp3")); }
-    QString urlFor(const QString& path) const;
+    QString urlFor(const QString& path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+    }
     QString webroot() const { return m_dir.filePath(QStringLiteral("web")); }
 
     static quint16 pickFreePort();  // nothing listens on it right now
-    // Polls cond (processing events) until it is true or timeoutMs passes.
-    static bool waitUntil(const std::function<bool()>& cond, int timeoutMs);
 
   private:
+    static void stop(std::unique_ptr<QProcess>& proc);
+    static QByteArray randomPassword() {
+        return QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+    }
     bool retrying(const std::function<bool()>& once, const std::function<bool()>& startAgain);
     bool writeConfig();
     bool waitListenable(const QString& mount, const std::function<bool()>& alive);
@@ -70,8 +73,8 @@ class IcecastFixture {
 
     QTemporaryDir m_dir;
     quint16 m_port = 0;
-    QByteArray m_sourcePassword;
-    QByteArray m_adminPassword;
+    const QByteArray m_sourcePassword = randomPassword();
+    const QByteArray m_adminPassword = randomPassword();
     std::unique_ptr<QProcess> m_server;
     std::unique_ptr<QProcess> m_source;
     std::vector<std::unique_ptr<QProcess>> m_children;

@@ -7,18 +7,16 @@
 
 namespace orvane::test {
 
-// How long, since its construction, the current thread's event loop went without running a 10 ms
-// timer: a call that blocks the user-interface thread shows up as a gap of about its own length.
+// The longest time since its construction that this thread's event loop went without running a
+// 10 ms timer (the time since the last tick included): a call that blocks the user-interface
+// thread shows up as a gap of about its own length.
 class UiStallMonitor {
   public:
     UiStallMonitor() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer,
-                         [this] { m_longest = std::max(m_longest, m_sinceTick.restart()); });
+        m_timer.callOnTimeout([this] { m_longest = std::max(m_longest, m_sinceTick.restart()); });
         m_sinceTick.start();
         m_timer.start(10);
     }
-    // Also counts the time since the last tick, in case the loop is blocked right now.
     qint64 longestGapMs() const { return std::max(m_longest, m_sinceTick.elapsed()); }
 
   private:
