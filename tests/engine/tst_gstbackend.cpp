@@ -25,14 +25,15 @@ constexpr qint64 kMaxBlockMs = 100;
 constexpr int kShortStallMs = 1000;
 // Longer than the source timeout this test runs with (ORVANE_TEST_SOURCE_TIMEOUT).
 constexpr int kStallBeyondTimeoutMs = 4000;
+// The live HLS source has its first segments out.
+constexpr int kHlsReadyMs = 15000;
 // Long enough for a retry that should not happen to show.
 constexpr int kQuietMs = 1500;
 
-enum class Fault { Stall, SourceDrop, ServerRestart, MountLater, CodecSwitch };
+// A fixture step that must work; the fixture says why it did not.
+#define ICE_OK(step) QVERIFY2(step, qPrintable(m_ice.lastError()))
 
-bool waitFor(const std::function<bool()>& cond, int timeoutMs) {
-    return IcecastFixture::waitUntil(cond, timeoutMs);
-}
+enum class Fault { Stall, SourceDrop, ServerRestart, MountLater, CodecSwitch };
 
 bool isPlaying(const MediaBackend& engine) {
     return engine.status() == QLatin1String("Playing") && engine.currentPosition() > 0.0;
@@ -41,13 +42,13 @@ bool isPlaying(const MediaBackend& engine) {
 // The position moves on by a second: audio really flows.
 bool advances(const MediaBackend& engine) {
     const double start = engine.currentPosition();
-    return waitFor([&] { return engine.currentPosition() > start + 1.0; }, 5000);
+    return QTest::qWaitFor([&] { return engine.currentPosition() > start + 1.0; }, 5000);
 }
 
 // Nothing brings a stopped engine back by itself.
 bool staysStopped(const MediaBackend& engine) {
     return engine.status() == QLatin1String("Stopped") &&
-           !waitFor([&] { return engine.status() != QLatin1String("Stopped"); }, kQuietMs);
+           !QTest::qWaitFor([&] { return engine.status() != QLatin1String("Stopped"); }, kQuietMs);
 }
 
 QString closedPortUrl() {
@@ -65,7 +66,6 @@ class TestGstBackend : public QObject {
     void cleanup();
 
     void playsLiveStreamInRealTimeAndStops();
-    void oneConnectionPerOpenAndTheVolumeKept();
     void nameFollowsTitleThenStationThenUrl();
     void failuresShowAsErrorsWithoutBlocking_data();
     void failuresShowAsErrorsWithoutBlocking();
@@ -88,19 +88,17 @@ void TestGstBackend::initTestCase() {
     // The QT_NO_GLIB run proves that bus messages reach the engine without GLib's main loop.
     const QByteArray dispatcher = QAbstractEventDispatcher::instance()->metaObject()->className();
     QVERIFY(qEnvironmentVariableIntValue("QT_NO_GLIB") != 1 || !dispatcher.contains("Glib"));
-    QVERIFY2(m_ice.start(), qPrintable(m_ice.lastError()));
+    ICE_OK(m_ice.start());
+    // The fixture's own probe of the mount, which Icecast counts a moment later.
+    QTRY_VERIFY_WITH_TIMEOUT(m_ice.listenerConnections() > 0, kServerSeesMs);
 }
 
 void TestGstBackend::cleanup() {
     m_engine.reset();
     // Leave a healthy server and stream for the next test, whatever this one did to them.
     m_ice.resumeServer();
-    if (!m_ice.serverRunning()) {
-        QVERIFY2(m_ice.startServer(), qPrintable(m_ice.lastError()));
-    }
-    if (!m_ice.mountLive() || !m_ice.sourceRunning()) {
-        QVERIFY2(m_ice.startSource(), qPrintable(m_ice.lastError()));
-    }
+    ICE_OK(m_ice.serverRunning() || m_ice.startServer());
+    ICE_OK((m_ice.mountLive() && m_ice.sourceRunning()) || m_ice.startSource());
     QVERIFY(m_ice.setTitle(QLatin1String(IcecastFixture::kFirstTitle)));
 }
 
@@ -111,14 +109,24 @@ void TestGstBackend::playsLiveStreamInRealTimeAndStops() {
     e.stop();
     QCOMPARE(e.status() + e.mediaName() + e.URL(), QString());
     QCOMPARE(e.currentPosition(), 0.0);
+    QCOMPARE(e.volume(), 50);
+    e.setVolume(150);
+    QCOMPARE(e.volume(), 100);
+    e.setVolume(37);
+    const int before = m_ice.listenerConnections();
+    QVERIFY(before >= 0);
 
+    // What the window does when a station is picked: write the URL, then press play at once.
+    e.setURL(m_ice.missingUrl());
     e.setURL(m_ice.url());
+    e.play();
+    e.play();
     QCOMPARE(e.URL(), m_ice.url());
     QCOMPARE(e.mediaSourceURL(), m_ice.url());
     // On the way: connecting, perhaps buffering, and nothing played yet.
     const QRegularExpression opening(QStringLiteral("^(Connecting|Buffering \\d{1,2}%)$"));
     QString odd;
-    QVERIFY(waitFor(
+    QVERIFY(QTest::qWaitFor(
         [&] {
             const QString status = e.status();
             if (status != QLatin1String("Playing") &&
@@ -130,49 +138,16 @@ void TestGstBackend::playsLiveStreamInRealTimeAndStops() {
         kStartMs));
     QVERIFY2(odd.isEmpty(), qPrintable(odd));
     QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-
-    // Real time: three seconds of audio take three seconds, also with no sound card here.
-    const double start = e.currentPosition();
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(waitFor([&] { return e.currentPosition() >= start + 3.0; }, 6000));
-    const double rate = (e.currentPosition() - start) / (clock.elapsed() / 1000.0);
-    QVERIFY2(rate > 0.9 && rate < 1.1, qPrintable(QString::number(rate)));
-    // The server sees one listener, and it is us.
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 1, kServerSeesMs);
-    QVERIFY2(m_ice.listeners().constFirst().contains(QLatin1String(" OrvanePlayer/")),
-             qPrintable(m_ice.listeners().constFirst()));
-
-    // The connection is released, and nothing that was still queued brings playback back.
-    e.stop();
-    QCOMPARE(e.currentPosition(), 0.0);
-    QCOMPARE(e.URL(), m_ice.url());
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
-    QVERIFY(staysStopped(e));
-    QCOMPARE(e.currentPosition(), 0.0);
-}
-
-void TestGstBackend::oneConnectionPerOpenAndTheVolumeKept() {
-    MediaBackend& e = *m_engine;
-    QCOMPARE(e.volume(), 50);
-    e.setVolume(150);
-    QCOMPARE(e.volume(), 100);
-    e.setVolume(37);
-    const int before = m_ice.listenerConnections();
-    QVERIFY(before >= 0);
-    // What the window does when a station is picked: write the URL, then press play at once.
-    e.setURL(m_ice.missingUrl());
-    e.setURL(m_ice.url());
-    e.play();
-    e.play();
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
     QCOMPARE(e.volume(), 37);
+
+    // The server sees one listener, and it is us. Icecast counts on its own thread, a moment
+    // after the fact.
     QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 1, kServerSeesMs);
-    // Icecast updates its counters on its own thread, a moment after the fact.
+    const QStringList first = m_ice.listeners();
+    QVERIFY2(first.constFirst().contains(QLatin1String(" OrvanePlayer/")), qPrintable(first[0]));
     QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerConnections() - before, 1, kServerSeesMs);
 
     // Once the open has run, play() is the reconnect: one new connection replacing the old.
-    const QStringList first = m_ice.listeners();
     e.setVolume(73);
     e.play();
     QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
@@ -180,9 +155,20 @@ void TestGstBackend::oneConnectionPerOpenAndTheVolumeKept() {
     QTRY_VERIFY_WITH_TIMEOUT(m_ice.listeners().size() == 1 && m_ice.listeners() != first,
                              kServerSeesMs);
     QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerConnections() - before, 2, kServerSeesMs);
+
+    // Real time: three seconds of audio take three seconds, also with no sound card here.
+    const double start = e.currentPosition();
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(QTest::qWaitFor([&] { return e.currentPosition() >= start + 3.0; }, 6000));
+    const double rate = (e.currentPosition() - start) / (clock.elapsed() / 1000.0);
+    QVERIFY2(rate > 0.9 && rate < 1.1, qPrintable(QString::number(rate)));
+    // The connection is released, and nothing that was still queued brings playback back.
     e.stop();
+    QCOMPARE(e.currentPosition(), 0.0);
+    QCOMPARE(e.URL(), m_ice.url());
     QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
-    QCOMPARE(m_ice.listenerConnections() - before, 2);
+    QVERIFY(staysStopped(e));
     e.setURL(m_ice.missingUrl());
     QCOMPARE(e.volume(), 73);
 }
@@ -206,9 +192,8 @@ void TestGstBackend::nameFollowsTitleThenStationThenUrl() {
     QCOMPARE(e.mediaName(), QStringLiteral("nothing-here"));
 
     // A station that sends its name but never a title.
-    QVERIFY2(
-        m_ice.startUntitledSource(QStringLiteral("/untitled.mp3"), QStringLiteral("Plain Radio")),
-        qPrintable(m_ice.lastError()));
+    ICE_OK(
+        m_ice.startUntitledSource(QStringLiteral("/untitled.mp3"), QStringLiteral("Plain Radio")));
     e.setURL(m_ice.urlFor(QStringLiteral("/untitled.mp3")));
     QCOMPARE(e.mediaName(), QStringLiteral("untitled"));
     QTRY_COMPARE_WITH_TIMEOUT(e.mediaName(), QStringLiteral("Plain Radio"), kStartMs);
@@ -219,7 +204,6 @@ void TestGstBackend::nameFollowsTitleThenStationThenUrl() {
     QVERIFY(!file.isEmpty());
     e.setURL(file);
     QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-    QCOMPARE(e.mediaName(), QStringLiteral("morning-show"));
     QTRY_COMPARE_WITH_TIMEOUT(e.status(), QStringLiteral("Stopped"), 8000);
     QCOMPARE(e.currentPosition(), 0.0);
     QCOMPARE(e.mediaName(), QStringLiteral("morning-show"));
@@ -248,30 +232,23 @@ void TestGstBackend::failuresShowAsErrorsWithoutBlocking() {
     QFETCH(QString, afterPlay);
     QVERIFY(!url.isEmpty());
     MediaBackend& e = *m_engine;
-    test::UiStallMonitor monitor;
-    qint64 slowest = 0;
-    const auto call = [&](const std::function<void()>& f) {
-        QElapsedTimer t;
-        t.start();
-        f();
-        slowest = std::max(slowest, t.elapsed());
-    };
+    // A call that keeps the UI thread shows as a gap between the monitor's ticks.
+    const test::UiStallMonitor monitor;
     // Opened by writing the URL alone: one try, and the reason in plain words.
-    call([&] { e.setURL(url); });
+    e.setURL(url);
     QTRY_COMPARE_WITH_TIMEOUT(e.status(), QStringLiteral("Error: ") + reason, kStartMs);
     QCOMPARE(e.currentPosition(), 0.0);
     // Once the user presses play the engine keeps trying where trying can help, and says why it
     // is still trying; what no retry can fix stays an error.
-    call([&] { e.play(); });
+    e.play();
     QTRY_COMPARE_WITH_TIMEOUT(e.status(), afterPlay.isEmpty() ? "Error: " + reason : afterPlay,
                               kStartMs);
     QCOMPARE(e.currentPosition(), 0.0);
-    call([&] { e.stop(); });
+    e.stop();
     QVERIFY(staysStopped(e));
-    call([&] { m_engine.reset(); });
-    qInfo() << "slowest call" << slowest << "ms, longest UI gap" << monitor.longestGapMs() << "ms";
-    QVERIFY(slowest < kMaxBlockMs);
-    QVERIFY(monitor.longestGapMs() < kMaxBlockMs);
+    m_engine.reset();
+    QVERIFY2(monitor.longestGapMs() < kMaxBlockMs,
+             qPrintable(QString::number(monitor.longestGapMs())));
 }
 
 void TestGstBackend::stallsWakeUpsAndStopDuringAStall() {
@@ -319,7 +296,8 @@ void TestGstBackend::recoversFromFaultsByItself() {
     QFETCH(Fault, fault);
     MediaBackend& e = *m_engine;
     const auto reconnecting = [&](const QString& why = {}) {
-        return waitFor([&] { return e.status().startsWith("Reconnecting" + why); }, kStartMs);
+        return QTest::qWaitFor([&] { return e.status().startsWith("Reconnecting" + why); },
+                               kStartMs);
     };
     // What the window does: URL, then play. Nobody calls play() again: the engine alone must
     // bring the stream back.
@@ -346,19 +324,18 @@ void TestGstBackend::recoversFromFaultsByItself() {
         case Fault::ServerRestart:
             m_ice.stopServer();
             QVERIFY2(reconnecting(QStringLiteral(": connection refused")), qPrintable(e.status()));
-            QVERIFY2(m_ice.startServer() && m_ice.startSource(), qPrintable(m_ice.lastError()));
+            ICE_OK(m_ice.startServer() && m_ice.startSource());
             break;
         case Fault::MountLater:
             QVERIFY2(reconnecting(QStringLiteral(": HTTP 404 Not Found")), qPrintable(e.status()));
             QCOMPARE(e.currentPosition(), 0.0);
             break;
         case Fault::CodecSwitch:
-            QVERIFY2(m_ice.startSource(IcecastFixture::Codec::OggVorbis),
-                     qPrintable(m_ice.lastError()));
+            ICE_OK(m_ice.startSource(IcecastFixture::Codec::OggVorbis));
             break;
     }
     if (!m_ice.sourceRunning()) {
-        QVERIFY2(m_ice.startSource(), qPrintable(m_ice.lastError()));
+        ICE_OK(m_ice.startSource());
     }
     QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kRecoverMs);
     QVERIFY(advances(e));
@@ -369,7 +346,7 @@ void TestGstBackend::recoversFromFaultsByItself() {
     QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
     QVERIFY(staysStopped(e));
     if (fault == Fault::CodecSwitch) {
-        QVERIFY2(m_ice.startSource(), qPrintable(m_ice.lastError()));  // MP3 for the others
+        ICE_OK(m_ice.startSource());  // MP3 for the others
     }
 }
 
@@ -398,7 +375,6 @@ void TestGstBackend::playlistsLeadToTheLiveStream_data() {
         return m_ice.serve(QLatin1String(name), body.arg(live).toUtf8());
     };
     QTest::newRow("Icecast's own M3U") << m_ice.urlFor(m_ice.mount() + ".m3u") << false;
-    QTest::newRow("Icecast's own XSPF") << m_ice.urlFor(m_ice.mount() + ".xspf") << false;
     // Mirrors that are down come first: a closed port, then a mount the server does not know.
     QTest::newRow("PLS with dead mirrors first")
         << m_ice.serve(QStringLiteral("mirrors.pls"),
@@ -407,14 +383,9 @@ void TestGstBackend::playlistsLeadToTheLiveStream_data() {
                            .arg(closedPortUrl(), m_ice.missingUrl(), live)
                            .toUtf8())
         << false;
-    QTest::newRow("ASX") << serve("station.asx", QStringLiteral("<ASX version=\"3.0\"><Entry>"
-                                                                "<Ref href=\"%1\"/></Entry></ASX>"))
-                         << false;
-    // Playlists behind names that do not say so: only the pipeline can tell.
+    // A playlist behind a name that does not say so: only the pipeline can tell.
     QTest::newRow("PLS named like a stream")
         << serve("listen", QStringLiteral("[playlist]\nFile1=%1\n")) << false;
-    QTest::newRow("URL list named like a stream")
-        << serve("stream", QStringLiteral("%1\n")) << false;
     serve("local.m3u", QStringLiteral("#EXTM3U\n#EXTINF:-1,Test\n%1\n"));
     QTest::newRow("local M3U by path") << web + "/local.m3u" << false;
     serve("local.xspf", QStringLiteral("<?xml version=\"1.0\"?><playlist version=\"1\" "
@@ -422,6 +393,15 @@ void TestGstBackend::playlistsLeadToTheLiveStream_data() {
                                        "<location>%1</location></track></trackList></playlist>"));
     QTest::newRow("local XSPF by file URL")
         << QUrl::fromLocalFile(web + "/local.xspf").toString() << false;
+    // A live AAC stream cut into one-second MPEG-TS segments, served as plain files.
+    const QString hls = web + QStringLiteral("/hls");
+    QVERIFY(QDir().mkpath(hls) && QFile::setPermissions(hls, QFile::permissions(web)));
+    m_ice.spawn(
+        QStringLiteral("gst-launch-1.0"),
+        QProcess::splitCommand("-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! "
+                               "avenc_aac ! aacparse ! hlssink2 target-duration=1 "
+                               "playlist-length=4 max-files=8 location=" +
+                               hls + "/seg%05d.ts playlist-location=" + hls + "/live.m3u8"));
     QTest::newRow("live HLS") << m_ice.urlFor("/hls/live.m3u8") << true;
 }
 
@@ -429,29 +409,14 @@ void TestGstBackend::playlistsLeadToTheLiveStream() {
     QFETCH(QString, url);
     QFETCH(bool, hls);
     QVERIFY(!url.isEmpty());
-    if (hls) {
-        // A live AAC stream cut into one-second MPEG-TS segments, served as plain files.
-        const QString dir = m_ice.webroot() + QStringLiteral("/hls");
-        QVERIFY(QDir().mkpath(dir));
-        QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther);
-        QProcess* source = m_ice.spawn(
-            QStringLiteral("gst-launch-1.0"),
-            QProcess::splitCommand("-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! "
-                                   "avenc_aac ! aacparse ! hlssink2 target-duration=1 "
-                                   "playlist-length=4 max-files=8 location=" +
-                                   dir + "/seg%05d.ts playlist-location=" + dir + "/live.m3u8"));
-        // Three segments listed: enough for the demuxer to start at the live edge.
-        QVERIFY2(
-            waitFor(
-                [&] {
-                    QFile list(dir + QStringLiteral("/live.m3u8"));
-                    return source->state() != QProcess::Running ||
-                           (list.open(QIODevice::ReadOnly) && list.readAll().count("#EXTINF") >= 3);
-                },
-                15000) &&
-                source->state() == QProcess::Running,
-            source->readAll().constData());
-    }
+    // Three segments listed: enough for the demuxer to start at the live edge.
+    QVERIFY(!hls || QTest::qWaitFor(
+                        [&] {
+                            QFile list(m_ice.webroot() + QStringLiteral("/hls/live.m3u8"));
+                            return list.open(QIODevice::ReadOnly) &&
+                                   list.readAll().count("#EXTINF") >= 3;
+                        },
+                        kHlsReadyMs));
     MediaBackend& e = *m_engine;
     e.setURL(url);
     e.play();
@@ -473,20 +438,18 @@ void TestGstBackend::badPlaylistsFailAndEveryPlayFetchesAgain() {
     const QString name = QStringLiteral("changing.pls");
     const QString url = m_ice.urlFor(u'/' + name);
     const QByteArray good = QStringLiteral("[playlist]\nFile1=%1\n").arg(m_ice.url()).toUtf8();
-    const auto failsWith = [&](const char* reason) {
-        const QString expected = QStringLiteral("Error: ") + QLatin1String(reason);
-        return waitFor(
-            [&] { return e.status().startsWith(expected) && e.currentPosition() == 0.0; },
-            kStartMs);
+    const auto failsWith = [&](const QString& reason) {
+        const auto failed = [&] { return e.status().startsWith("Error: " + reason); };
+        return QTest::qWaitFor(failed, kStartMs) && e.currentPosition() == 0.0;
     };
     // Not there, then binary: each is an error of its own, so each play() fetched anew.
     e.setURL(url);
-    QVERIFY2(failsWith("HTTP 404"), qPrintable(e.status()));
+    QVERIFY2(failsWith(QStringLiteral("HTTP 404")), qPrintable(e.status()));
     QCOMPARE(e.mediaSourceURL(), url);
     QVERIFY(!m_ice.serve(name, QByteArray("ID3\x04\0\0\0\0\0\0", 10) + QByteArray(4096, '\xff'))
                  .isEmpty());
     e.play();
-    QVERIFY2(failsWith("not a playlist"), qPrintable(e.status()));
+    QVERIFY2(failsWith(QStringLiteral("not a playlist")), qPrintable(e.status()));
     // An empty list may be a station's server in trouble: the engine keeps fetching it, and
     // plays as soon as it names a stream again, without anyone pressing play.
     QVERIFY(!m_ice.serve(name, {}).isEmpty());
@@ -502,7 +465,7 @@ void TestGstBackend::badPlaylistsFailAndEveryPlayFetchesAgain() {
     // The stream drops and comes back: the station plays again by itself.
     m_ice.killSource();
     QTRY_VERIFY_WITH_TIMEOUT(e.status().startsWith(QLatin1String("Reconnecting")), kStartMs);
-    QVERIFY2(m_ice.startSource(), qPrintable(m_ice.lastError()));
+    ICE_OK(m_ice.startSource());
     QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kRecoverMs);
     // The watchdog's reconnect reads the playlist again.
     e.play();
