@@ -18,23 +18,20 @@ constexpr int kStartMs = 10000;
 // Every generated file lasts longer than a row plays.
 constexpr int kToneSeconds = 6;
 
-// The FFmpeg libraries, the subtitle parser (an audio player has no use for it, but its
-// typefinder used to load it for every stream) and the expected decoder, if mapped into this
-// process.
+// Of the libraries mapped into this process, the decoder, FFmpeg's, and the subtitle parser (of
+// no use to an audio player, but its typefinder used to load it for every stream).
 QStringList mapped(const QString& decoder) {
-    static const QRegularExpression wanted(
+    static const QRegularExpression watched(
         QStringLiteral("/(libgstlibav|libav(codec|format|filter)|libgstsubparse)[^/]*$"));
     QFile maps(QStringLiteral("/proc/self/maps"));
     QStringList found;
-    if (maps.open(QIODevice::ReadOnly)) {
-        for (const QString& line : QString::fromUtf8(maps.readAll()).split(u'\n')) {
-            const QString lib = line.mid(line.lastIndexOf(u'/') + 1);
-            if ((wanted.match(line).hasMatch() || lib == decoder + ".so") && !found.contains(lib)) {
-                found.append(lib);
-            }
+    maps.open(QIODevice::ReadOnly);
+    for (const QString& line : QString::fromUtf8(maps.readAll()).split(u'\n')) {
+        const QString lib = line.mid(line.lastIndexOf(u'/') + 1);
+        if ((watched.match(line).hasMatch() || lib == decoder + ".so") && !found.contains(lib)) {
+            found.append(lib);
         }
     }
-    found.sort();
     return found;
 }
 
