@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The whole chain for real: the window, the GStreamer engine and a local Icecast server. The
-// watchdog must bring the stream back by itself after a stalled server and a dropped source.
-#include <QComboBox>
+// watchdog must bring the stream back by itself after a stalled server (how the engine alone
+// recovers from the other faults is shown against the same server in test_gstbackend).
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -22,10 +22,6 @@ constexpr int kFirstTickMs = 10000;  // PLAY to the first second counted, with A
 constexpr int kWatchdogMs = 30000;
 constexpr int kRecoverMs = 25000;
 constexpr int kTickMs = 3000;
-
-bool waitFor(const std::function<bool()>& cond, int timeoutMs) {
-    return IcecastFixture::waitUntil(cond, timeoutMs);
-}
 
 }  // namespace
 
@@ -55,20 +51,8 @@ void TestWatchdogEndToEnd::keepsPlayingThroughStallsAndDrops() {
     const auto position = [&] { return form.WindowsMediaPlayer1->controls().currentPosition(); };
     const auto counter = [&] { return form.lblCounter->text(); };
     const auto shows = [&](const QString& text, int timeoutMs) {
-        return waitFor([&] { return counter() == text; }, timeoutMs);
+        return QTest::qWaitFor([&] { return counter() == text; }, timeoutMs);
     };
-    // The position moves on by itself over the next few seconds.
-    const auto advancing = [&](int timeoutMs) {
-        double first = -1;
-        return waitFor(
-            [&] {
-                const double p = position();
-                first = p <= 0 ? -1 : first < 0 ? p : first;
-                return first > 0 && p >= first + 1.5;
-            },
-            timeoutMs);
-    };
-
     // 1. PLAY: the time counts up and the stream's title shows.
     QTest::mouseClick(form.cmdPlay, Qt::LeftButton);
     QVERIFY2(shows(QStringLiteral("00:01"), kFirstTickMs), qPrintable(counter()));
@@ -83,24 +67,19 @@ void TestWatchdogEndToEnd::keepsPlayingThroughStallsAndDrops() {
     icecast.pauseServer();
     QVERIFY2(shows(QStringLiteral("RESTARTING"), kWatchdogMs), qPrintable(counter()));
     icecast.resumeServer();
-    if (!waitFor([&] { return icecast.mountLive(); }, kTickMs)) {
+    if (!QTest::qWaitFor([&] { return icecast.mountLive(); }, kTickMs)) {
         QVERIFY2(icecast.startSource(), qPrintable(icecast.lastError()));
     }
-    QVERIFY2(advancing(kRecoverMs), qPrintable(counter()));
+    // The position moves on by itself again.
+    QVERIFY2(QTest::qWaitFor([&] { return position() > 0; }, kRecoverMs), qPrintable(counter()));
+    const double resumed = position();
+    QTRY_VERIFY_WITH_TIMEOUT(position() >= resumed + 1.5, kRecoverMs);
 
-    // 3. The source drops: the stream ends, the watchdog restarts while the mount is gone, and
-    // once a source is back the stream plays again.
-    icecast.killSource();
-    QVERIFY2(shows(QStringLiteral("RESTARTING"), kWatchdogMs), qPrintable(counter()));
-    QVERIFY2(icecast.startSource(), qPrintable(icecast.lastError()));
-    QVERIFY2(advancing(kRecoverMs), qPrintable(counter()));
-    QVERIFY2(waitFor([&] { return counter().contains(u':'); }, kTickMs), qPrintable(counter()));
-
-    // 4. STOP: the next tick sees the engine idle, and nothing reconnects.
+    // 3. STOP: the next tick sees the engine idle, and nothing reconnects.
     QTest::mouseClick(form.cmdStop, Qt::LeftButton);
-    QVERIFY(waitFor([&] { return form.lblSource->text().isEmpty(); }, kTickMs));
+    QVERIFY(QTest::qWaitFor([&] { return form.lblSource->text().isEmpty(); }, kTickMs));
     QTRY_COMPARE_WITH_TIMEOUT(icecast.listeners().size(), 0, kTickMs);
-    QVERIFY(!waitFor([&] { return !icecast.listeners().isEmpty(); }, kTickMs));
+    QVERIFY(!QTest::qWaitFor([&] { return !icecast.listeners().isEmpty(); }, kTickMs));
     QCOMPARE(position(), 0.0);
     QCOMPARE(counter(), QStringLiteral("STOP"));
 }
