@@ -3,18 +3,21 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <algorithm>
 
 namespace orvane::test {
 
-// Measures, from its construction on, how long the event loop of the current thread went without
-// running a 10 ms timer. Run the code under test while processing events and check
-// longestGapMs(): a call that blocks the user-interface thread shows up as a gap of about its own
-// length.
+// The longest time since its construction that this thread's event loop went without running a
+// 10 ms timer (the time since the last tick included): a call that blocks the user-interface
+// thread shows up as a gap of about its own length.
 class UiStallMonitor {
   public:
-    UiStallMonitor();
-    // Longest time between two ticks (or since the last tick, if the loop is blocked right now).
-    qint64 longestGapMs() const;
+    UiStallMonitor() {
+        m_timer.callOnTimeout([this] { m_longest = std::max(m_longest, m_sinceTick.restart()); });
+        m_sinceTick.start();
+        m_timer.start(10);
+    }
+    qint64 longestGapMs() const { return std::max(m_longest, m_sinceTick.elapsed()); }
 
   private:
     QTimer m_timer;
