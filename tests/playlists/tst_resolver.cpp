@@ -15,7 +15,7 @@
 
 #include "playlists/Playlist.h"
 #include "playlists/PlaylistResolver.h"
-#include "support/LoopbackHttp.h"
+#include "support/IcecastFixture.h"
 #include "support/UiStallMonitor.h"
 
 using namespace orvane;
@@ -175,7 +175,7 @@ class TestResolver : public QObject {
 
         // Failures in the words people know from other players, and a kind beside the text.
         redirect("/ftp.pls", "ftp://127.0.0.1/x.pls");
-        const QUrl refused(QStringLiteral("http://127.0.0.1:%1/x.pls").arg(test::pickFreePort()));
+        const QUrl refused(QStringLiteral("http://127.0.0.1:%1/x.pls").arg(test::IcecastFixture::pickFreePort()));
         const QList<std::tuple<QUrl, QString, PlaylistError>> cases = {
             {url("/missing.pls"), "HTTP 404 Not Found", PlaylistError::Fetch},
             {url("/ftp.pls"), "redirected to an unsupported URL", PlaylistError::Fetch},
