@@ -85,7 +85,10 @@ lane() {
     parec -d "$sink.monitor" --raw --format=s16le --rate=44100 --channels=2 --latency-msec=10 |
         python3 "$tools" watch "$dir/audio.log" "$t0" &
     track $!
-    sleep 1
+    # A null sink renders nothing (so its monitor records nothing) until its first block of 2 s
+    # after loading has passed, whatever plays into it meanwhile: a player started earlier
+    # would be charged up to that much "first audio after PLAY" that no listener would hear.
+    sleep 2.5
 
     case "$name" in
         orvane)
