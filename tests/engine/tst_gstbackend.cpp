@@ -63,427 +63,395 @@ class TestGstBackend : public QObject {
     Q_OBJECT
 
   private slots:
-    void initTestCase();
+    void initTestCase() {
+        initGStreamer(nullptr, nullptr);
+        initGStreamer(nullptr, nullptr);  // a second call is harmless
+        // The QT_NO_GLIB run proves that bus messages reach the engine without GLib's main loop.
+        const QByteArray dispatcher =
+            QAbstractEventDispatcher::instance()->metaObject()->className();
+        QVERIFY(qEnvironmentVariableIntValue("QT_NO_GLIB") != 1 || !dispatcher.contains("Glib"));
+        ICE_OK(m_ice.start());
+        // The fixture's own probe of the mount, which Icecast counts a moment later.
+        QTRY_VERIFY_WITH_TIMEOUT(m_ice.listenerConnections() > 0, kServerSeesMs);
+    }
     void init() { m_engine = createGstBackend(); }
-    void cleanup();
+    void cleanup() {
+        m_engine.reset();
+        // Leave a healthy server and stream for the next test, whatever this one did to them.
+        m_ice.resumeServer();
+        ICE_OK(m_ice.serverRunning() || m_ice.startServer());
+        ICE_OK((m_ice.mountLive() && m_ice.sourceRunning()) || m_ice.startSource());
+        QVERIFY(m_ice.setTitle(QLatin1String(IcecastFixture::kFirstTitle)));
+    }
 
-    void playsLiveStreamInRealTimeAndStops();
-    void nameFollowsTitleThenStationThenUrl();
-    void failuresShowAsErrorsWithoutBlocking_data();
-    void failuresShowAsErrorsWithoutBlocking();
-    void stallsWakeUpsAndStopDuringAStall();
-    void recoversFromFaultsByItself_data();
-    void recoversFromFaultsByItself();
-    void destroyedWithMessagesInFlight();
-    void playlistsLeadToTheLiveStream_data();
-    void playlistsLeadToTheLiveStream();
-    void badPlaylistsFailAndEveryPlayFetchesAgain();
+    void playsLiveStreamInRealTimeAndStops() {
+        MediaBackend& e = *m_engine;
+        // Nothing loaded: play and stop do nothing, everything reads empty.
+        e.play();
+        e.stop();
+        QCOMPARE(e.status() + e.mediaName() + e.URL(), QString());
+        QCOMPARE(e.currentPosition(), 0.0);
+        QCOMPARE(e.volume(), 50);
+        e.setVolume(150);
+        QCOMPARE(e.volume(), 100);
+        e.setVolume(37);
+        const int before = m_ice.listenerConnections();
+        QVERIFY(before >= 0);
+
+        // What the window does when a station is picked: write the URL, then press play at once.
+        e.setURL(m_ice.missingUrl());
+        e.setURL(m_ice.url());
+        e.play();
+        e.play();
+        QCOMPARE(e.URL(), m_ice.url());
+        QCOMPARE(e.mediaSourceURL(), m_ice.url());
+        // On the way: connecting, perhaps buffering, and nothing played yet.
+        const QRegularExpression opening(QStringLiteral("^(Connecting|Buffering \\d{1,2}%)$"));
+        QString odd;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QString status = e.status();
+                if (status != QLatin1String("Playing") &&
+                    (!opening.match(status).hasMatch() || e.currentPosition() != 0.0)) {
+                    odd = QStringLiteral("%1 at %2").arg(status).arg(e.currentPosition());
+                }
+                return status == QLatin1String("Playing") || !odd.isEmpty();
+            },
+            kStartMs));
+        QVERIFY2(odd.isEmpty(), qPrintable(odd));
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        QCOMPARE(e.volume(), 37);
+
+        // The server sees one listener, and it is us. Icecast counts on its own thread, a moment
+        // after the fact.
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 1, kServerSeesMs);
+        const QStringList first = m_ice.listeners();
+        QVERIFY2(first.constFirst().contains(QLatin1String(" OrvanePlayer/")),
+                 qPrintable(first[0]));
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerConnections() - before, 1, kServerSeesMs);
+
+        // Once the open has run, play() is the reconnect: one new connection replacing the old.
+        e.setVolume(73);
+        e.play();
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        QCOMPARE(e.volume(), 73);
+        QTRY_VERIFY_WITH_TIMEOUT(m_ice.listeners().size() == 1 && m_ice.listeners() != first,
+                                 kServerSeesMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerConnections() - before, 2, kServerSeesMs);
+
+        // Real time: three seconds of audio take three seconds, also with no sound card here.
+        const double start = e.currentPosition();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(QTest::qWaitFor([&] { return e.currentPosition() >= start + 3.0; }, 6000));
+        const double rate = (e.currentPosition() - start) / (clock.elapsed() / 1000.0);
+        QVERIFY2(rate > 0.9 && rate < 1.1, qPrintable(QString::number(rate)));
+        // The connection is released, and nothing that was still queued brings playback back.
+        e.stop();
+        QCOMPARE(e.currentPosition(), 0.0);
+        QCOMPARE(e.URL(), m_ice.url());
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
+        QVERIFY(staysStopped(e));
+        e.setURL(m_ice.missingUrl());
+        QCOMPARE(e.volume(), 73);
+    }
+    void nameFollowsTitleThenStationThenUrl() {
+        MediaBackend& e = *m_engine;
+        e.setURL(m_ice.url());
+        QTRY_COMPARE_WITH_TIMEOUT(e.mediaName(), QLatin1String(IcecastFixture::kFirstTitle),
+                                  kStartMs);
+
+        // A new title reaches listeners with the next metadata block, a few seconds later.
+        const QString next = QStringLiteral("Artist - Song Two (\u00e9t\u00e9 mix)");
+        QVERIFY(m_ice.setTitle(next));
+        QTRY_COMPARE_WITH_TIMEOUT(e.mediaName(), next, 12000);
+        // Reconnecting to the same station keeps the name until the stream says otherwise, so the
+        // window does not flicker through the URL's name on every reconnect.
+        e.play();
+        QCOMPARE(e.mediaName(), next);
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        // Another station forgets the old titles at once.
+        e.setURL(m_ice.missingUrl());
+        QCOMPARE(e.mediaName(), QStringLiteral("nothing-here"));
+
+        // A plain file with no tags: the URL names it, and its end reads as stopped.
+        const QString file =
+            m_ice.encode(QStringLiteral("morning-show.mp3"), QStringLiteral("lamemp3enc"), 2);
+        QVERIFY(!file.isEmpty());
+        e.setURL(file);
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        QTRY_COMPARE_WITH_TIMEOUT(e.status(), QStringLiteral("Stopped"), 8000);
+        QCOMPARE(e.currentPosition(), 0.0);
+        QCOMPARE(e.mediaName(), QStringLiteral("morning-show"));
+    }
+    void failuresShowAsErrorsWithoutBlocking_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("afterPlay");  // empty: no retry can help, it stays an error
+        const QString garbage =
+            m_ice.serve(QStringLiteral("garbage.mp3"), QByteArray(65536, '\x17'));
+        QTest::newRow("missing mount") << m_ice.missingUrl() << "HTTP 404 Not Found"
+                                       << "Reconnecting: HTTP 404 Not Found";
+        QTest::newRow("closed port") << closedPortUrl() << "Connection refused"
+                                     << "Reconnecting: connection refused";
+        QTest::newRow("no such host") << QStringLiteral("http://no-such-host.invalid/radio.mp3")
+                                      << "Host not found (no-such-host.invalid)"
+                                      << "Reconnecting: host not found (no-such-host.invalid)";
+        QTest::newRow("not audio") << garbage << "Not a stream" << QString();
+        QTest::newRow("no such local file")
+            << QStringLiteral("/nonexistent/dir/radio.mp3") << "File not found" << QString();
+    }
+    void failuresShowAsErrorsWithoutBlocking() {
+        QFETCH(QString, url);
+        QFETCH(QString, reason);
+        QFETCH(QString, afterPlay);
+        QVERIFY(!url.isEmpty());
+        MediaBackend& e = *m_engine;
+        // A call that keeps the UI thread shows as a gap between the monitor's ticks.
+        const test::UiStallMonitor monitor;
+        // Opened by writing the URL alone: one try, and the reason in plain words.
+        e.setURL(url);
+        QTRY_COMPARE_WITH_TIMEOUT(e.status(), QStringLiteral("Error: ") + reason, kStartMs);
+        QCOMPARE(e.currentPosition(), 0.0);
+        // Once the user presses play the engine keeps trying where trying can help, and says why it
+        // is still trying; what no retry can fix stays an error.
+        e.play();
+        QTRY_COMPARE_WITH_TIMEOUT(e.status(), afterPlay.isEmpty() ? "Error: " + reason : afterPlay,
+                                  kStartMs);
+        QCOMPARE(e.currentPosition(), 0.0);
+        e.stop();
+        QVERIFY(staysStopped(e));
+        m_engine.reset();
+        QVERIFY2(monitor.longestGapMs() < kMaxBlockMs,
+                 qPrintable(QString::number(monitor.longestGapMs())));
+    }
+    void stallsWakeUpsAndStopDuringAStall() {
+        MediaBackend& e = *m_engine;
+        e.setURL(m_ice.url());
+        e.play();
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 1, kServerSeesMs);
+        const QStringList connection = m_ice.listeners();
+        // Under a second without data: the stream goes on as if nothing happened.
+        m_ice.pauseServer();
+        QTest::qWait(kShortStallMs);
+        m_ice.resumeServer();
+        QVERIFY(advances(e));
+        QCOMPARE(e.status(), QStringLiteral("Playing"));
+        QCOMPARE(m_ice.listeners(), connection);
+
+        // What logind's PrepareForSleep(false) or a network coming back ends in. A connection that
+        // lived through a suspend is probably dead: a new one takes over while audio goes on.
+        WakeWatcher::instance()->notifyWake();
+        QTRY_VERIFY_WITH_TIMEOUT(m_ice.listeners().size() == 1 && m_ice.listeners() != connection,
+                                 kTakeOverMs);
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+
+        // A long stall: the held connection and a new one beside it; STOP releases both.
+        m_ice.pauseServer();
+        QTRY_VERIFY_WITH_TIMEOUT(e.status().startsWith(QLatin1String("Reconnecting")), kStartMs);
+        e.stop();
+        QCOMPARE(e.currentPosition(), 0.0);
+        m_ice.resumeServer();
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
+        QVERIFY(staysStopped(e));
+    }
+    void recoversFromFaultsByItself_data() {
+        QTest::addColumn<Fault>("fault");
+        QTest::newRow("server stalls past the source's timeout") << Fault::Stall;
+        QTest::newRow("source drops and comes back") << Fault::SourceDrop;
+        QTest::newRow("server restarts on the same port") << Fault::ServerRestart;
+        QTest::newRow("mount appears later") << Fault::MountLater;
+        QTest::newRow("station switches codec") << Fault::CodecSwitch;
+    }
+    void recoversFromFaultsByItself() {
+        QFETCH(Fault, fault);
+        MediaBackend& e = *m_engine;
+        const auto reconnecting = [&](const QString& why = {}) {
+            return QTest::qWaitFor([&] { return e.status().startsWith("Reconnecting" + why); },
+                                   kStartMs);
+        };
+        // What the window does: URL, then play. Nobody calls play() again: the engine alone must
+        // bring the stream back.
+        if (fault == Fault::MountLater) {
+            m_ice.killSource();
+        }
+        e.setURL(m_ice.url());
+        e.play();
+        if (fault != Fault::MountLater) {
+            QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        }
+        switch (fault) {
+            case Fault::Stall:
+                m_ice.pauseServer();
+                // Both the held connection and the new one give up meanwhile.
+                QVERIFY(reconnecting());
+                QTest::qWait(kStallBeyondTimeoutMs);
+                m_ice.resumeServer();
+                break;
+            case Fault::SourceDrop:
+                m_ice.killSource();
+                QVERIFY(reconnecting());
+                break;
+            case Fault::ServerRestart:
+                m_ice.stopServer();
+                QVERIFY2(reconnecting(QStringLiteral(": connection refused")),
+                         qPrintable(e.status()));
+                ICE_OK(m_ice.startServer() && m_ice.startSource());
+                break;
+            case Fault::MountLater:
+                QVERIFY2(reconnecting(QStringLiteral(": HTTP 404 Not Found")),
+                         qPrintable(e.status()));
+                QCOMPARE(e.currentPosition(), 0.0);
+                break;
+            case Fault::CodecSwitch:
+                ICE_OK(m_ice.startSource(IcecastFixture::Codec::OggVorbis));
+                break;
+        }
+        if (!m_ice.sourceRunning()) {
+            ICE_OK(m_ice.startSource());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kRecoverMs);
+        QVERIFY(advances(e));
+        // Every connection but the one that plays is gone.
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 1, 5000);
+        // Stop ends it all at once, also the retries.
+        e.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
+        QVERIFY(staysStopped(e));
+        if (fault == Fault::CodecSwitch) {
+            ICE_OK(m_ice.startSource());  // MP3 for the others
+        }
+    }
+    void destroyedWithMessagesInFlight() {
+        // Messages posted by GStreamer's threads wait in the event queue for the engine; an engine
+        // that goes away first must drop them (and release them: ASan's leak check watches).
+        for (int round = 0; round < 4; ++round) {
+            auto engine = createGstBackend();
+            engine->setURL(m_ice.url());
+            if (round < 3) {  // the last one goes while it is still connecting
+                QTRY_VERIFY_WITH_TIMEOUT(isPlaying(*engine), kStartMs);
+                engine->play();  // a burst of state changes, queued and not yet delivered
+            }
+            engine.reset();
+            QCoreApplication::processEvents();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
+    }
+    void playlistsLeadToTheLiveStream_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("hls");
+        const QString live = m_ice.url();
+        const QString web = m_ice.webroot();
+        const auto serve = [&](const char* name, const QString& body) {
+            return m_ice.serve(QLatin1String(name), body.arg(live).toUtf8());
+        };
+        QTest::newRow("Icecast's own M3U") << m_ice.urlFor(m_ice.mount() + ".m3u") << false;
+        // Mirrors that are down come first: a closed port, then a mount the server does not know.
+        QTest::newRow("PLS with dead mirrors first")
+            << m_ice.serve(QStringLiteral("mirrors.pls"),
+                           QStringLiteral("[playlist]\nNumberOfEntries=3\nFile1=%1\nFile2=%2\n"
+                                          "File3=%3\nTitle3=Test Radio (mirror 3)\n")
+                               .arg(closedPortUrl(), m_ice.missingUrl(), live)
+                               .toUtf8())
+            << false;
+        // A playlist behind a name that does not say so: only the pipeline can tell.
+        QTest::newRow("PLS named like a stream")
+            << serve("listen", QStringLiteral("[playlist]\nFile1=%1\n")) << false;
+        serve("local.m3u", QStringLiteral("#EXTM3U\n#EXTINF:-1,Test\n%1\n"));
+        QTest::newRow("local M3U by path") << web + "/local.m3u" << false;
+        // A live AAC stream cut into one-second MPEG-TS segments, served as plain files.
+        const QString hls = web + QStringLiteral("/hls");
+        QVERIFY(QDir().mkpath(hls) && QFile::setPermissions(hls, QFile::permissions(web)));
+        m_ice.spawn(
+            QStringLiteral("gst-launch-1.0"),
+            QProcess::splitCommand("-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! "
+                                   "avenc_aac ! aacparse ! hlssink2 target-duration=1 "
+                                   "playlist-length=4 max-files=8 location=" +
+                                   hls + "/seg%05d.ts playlist-location=" + hls + "/live.m3u8"));
+        QTest::newRow("live HLS") << m_ice.urlFor("/hls/live.m3u8") << true;
+    }
+    void playlistsLeadToTheLiveStream() {
+        QFETCH(QString, url);
+        QFETCH(bool, hls);
+        QVERIFY(!url.isEmpty());
+        // Three segments listed: enough for the demuxer to start at the live edge.
+        QVERIFY(!hls || QTest::qWaitFor(
+                            [&] {
+                                QFile list(m_ice.webroot() + QStringLiteral("/hls/live.m3u8"));
+                                return list.open(QIODevice::ReadOnly) &&
+                                       list.readAll().count("#EXTINF") >= 3;
+                            },
+                            kHlsReadyMs));
+        MediaBackend& e = *m_engine;
+        e.setURL(url);
+        e.play();
+        QCOMPARE(e.status(), QStringLiteral("Connecting"));
+        QCOMPARE(e.currentPosition(), 0.0);
+        QCOMPARE(e.mediaSourceURL(), url);
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        QVERIFY(advances(e));
+        QCOMPARE(e.URL(), url);
+        // The address shown is the stream's, not the playlist's; HLS is its own stream.
+        QCOMPARE(e.mediaSourceURL(), hls ? url : m_ice.url());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            e.mediaName(),
+            hls ? QStringLiteral("live") : QString::fromLatin1(IcecastFixture::kFirstTitle), 5000);
+    }
+    void badPlaylistsFailAndEveryPlayFetchesAgain() {
+        MediaBackend& e = *m_engine;
+        const QString name = QStringLiteral("changing.pls");
+        const QString url = m_ice.urlFor(u'/' + name);
+        const QByteArray good = QStringLiteral("[playlist]\nFile1=%1\n").arg(m_ice.url()).toUtf8();
+        const auto failsWith = [&](const QString& reason) {
+            const auto failed = [&] { return e.status().startsWith("Error: " + reason); };
+            return QTest::qWaitFor(failed, kStartMs) && e.currentPosition() == 0.0;
+        };
+        // Not there, then binary: each is an error of its own, so each play() fetched anew.
+        e.setURL(url);
+        QVERIFY2(failsWith(QStringLiteral("HTTP 404")), qPrintable(e.status()));
+        QCOMPARE(e.mediaSourceURL(), url);
+        QVERIFY(!m_ice.serve(name, QByteArray("ID3\x04\0\0\0\0\0\0", 10) + QByteArray(4096, '\xff'))
+                     .isEmpty());
+        e.play();
+        QVERIFY2(failsWith(QStringLiteral("not a playlist")), qPrintable(e.status()));
+        // An empty list may be a station's server in trouble: the engine keeps fetching it, and
+        // plays as soon as it names a stream again, without anyone pressing play.
+        QVERIFY(!m_ice.serve(name, {}).isEmpty());
+        e.play();
+        QTRY_VERIFY_WITH_TIMEOUT(e.status().startsWith(QLatin1String("Reconnecting: ")), kStartMs);
+        QVERIFY(!e.status().contains(QLatin1String("not a playlist")));
+        const int before = m_ice.listenerConnections();
+        QVERIFY(!m_ice.serve(name, good).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        QCOMPARE(e.mediaSourceURL(), m_ice.url());
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerConnections() - before, 1, kServerSeesMs);
+
+        // The stream drops and comes back: the station plays again by itself.
+        m_ice.killSource();
+        QTRY_VERIFY_WITH_TIMEOUT(e.status().startsWith(QLatin1String("Reconnecting")), kStartMs);
+        ICE_OK(m_ice.startSource());
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kRecoverMs);
+        // The watchdog's reconnect reads the playlist again.
+        e.play();
+        QCOMPARE(e.status(), QStringLiteral("Connecting"));
+        QCOMPARE(e.currentPosition(), 0.0);
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e) && e.mediaSourceURL() == m_ice.url(), kStartMs);
+
+        // Stopped or destroyed while the playlist is on its way: nothing follows.
+        e.play();
+        e.stop();
+        QVERIFY(staysStopped(e));
+        e.play();
+        QCoreApplication::processEvents();
+        m_engine.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
+    }
 
   private:
     IcecastFixture m_ice;
     std::unique_ptr<MediaBackend> m_engine;
 };
-
-void TestGstBackend::initTestCase() {
-    initGStreamer(nullptr, nullptr);
-    initGStreamer(nullptr, nullptr);  // a second call is harmless
-    // The QT_NO_GLIB run proves that bus messages reach the engine without GLib's main loop.
-    const QByteArray dispatcher = QAbstractEventDispatcher::instance()->metaObject()->className();
-    QVERIFY(qEnvironmentVariableIntValue("QT_NO_GLIB") != 1 || !dispatcher.contains("Glib"));
-    ICE_OK(m_ice.start());
-    // The fixture's own probe of the mount, which Icecast counts a moment later.
-    QTRY_VERIFY_WITH_TIMEOUT(m_ice.listenerConnections() > 0, kServerSeesMs);
-}
-
-void TestGstBackend::cleanup() {
-    m_engine.reset();
-    // Leave a healthy server and stream for the next test, whatever this one did to them.
-    m_ice.resumeServer();
-    ICE_OK(m_ice.serverRunning() || m_ice.startServer());
-    ICE_OK((m_ice.mountLive() && m_ice.sourceRunning()) || m_ice.startSource());
-    QVERIFY(m_ice.setTitle(QLatin1String(IcecastFixture::kFirstTitle)));
-}
-
-void TestGstBackend::playsLiveStreamInRealTimeAndStops() {
-    MediaBackend& e = *m_engine;
-    // Nothing loaded: play and stop do nothing, everything reads empty.
-    e.play();
-    e.stop();
-    QCOMPARE(e.status() + e.mediaName() + e.URL(), QString());
-    QCOMPARE(e.currentPosition(), 0.0);
-    QCOMPARE(e.volume(), 50);
-    e.setVolume(150);
-    QCOMPARE(e.volume(), 100);
-    e.setVolume(37);
-    const int before = m_ice.listenerConnections();
-    QVERIFY(before >= 0);
-
-    // What the window does when a station is picked: write the URL, then press play at once.
-    e.setURL(m_ice.missingUrl());
-    e.setURL(m_ice.url());
-    e.play();
-    e.play();
-    QCOMPARE(e.URL(), m_ice.url());
-    QCOMPARE(e.mediaSourceURL(), m_ice.url());
-    // On the way: connecting, perhaps buffering, and nothing played yet.
-    const QRegularExpression opening(QStringLiteral("^(Connecting|Buffering \\d{1,2}%)$"));
-    QString odd;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            const QString status = e.status();
-            if (status != QLatin1String("Playing") &&
-                (!opening.match(status).hasMatch() || e.currentPosition() != 0.0)) {
-                odd = QStringLiteral("%1 at %2").arg(status).arg(e.currentPosition());
-            }
-            return status == QLatin1String("Playing") || !odd.isEmpty();
-        },
-        kStartMs));
-    QVERIFY2(odd.isEmpty(), qPrintable(odd));
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-    QCOMPARE(e.volume(), 37);
-
-    // The server sees one listener, and it is us. Icecast counts on its own thread, a moment
-    // after the fact.
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 1, kServerSeesMs);
-    const QStringList first = m_ice.listeners();
-    QVERIFY2(first.constFirst().contains(QLatin1String(" OrvanePlayer/")), qPrintable(first[0]));
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerConnections() - before, 1, kServerSeesMs);
-
-    // Once the open has run, play() is the reconnect: one new connection replacing the old.
-    e.setVolume(73);
-    e.play();
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-    QCOMPARE(e.volume(), 73);
-    QTRY_VERIFY_WITH_TIMEOUT(m_ice.listeners().size() == 1 && m_ice.listeners() != first,
-                             kServerSeesMs);
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerConnections() - before, 2, kServerSeesMs);
-
-    // Real time: three seconds of audio take three seconds, also with no sound card here.
-    const double start = e.currentPosition();
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(QTest::qWaitFor([&] { return e.currentPosition() >= start + 3.0; }, 6000));
-    const double rate = (e.currentPosition() - start) / (clock.elapsed() / 1000.0);
-    QVERIFY2(rate > 0.9 && rate < 1.1, qPrintable(QString::number(rate)));
-    // The connection is released, and nothing that was still queued brings playback back.
-    e.stop();
-    QCOMPARE(e.currentPosition(), 0.0);
-    QCOMPARE(e.URL(), m_ice.url());
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
-    QVERIFY(staysStopped(e));
-    e.setURL(m_ice.missingUrl());
-    QCOMPARE(e.volume(), 73);
-}
-
-void TestGstBackend::nameFollowsTitleThenStationThenUrl() {
-    MediaBackend& e = *m_engine;
-    e.setURL(m_ice.url());
-    QTRY_COMPARE_WITH_TIMEOUT(e.mediaName(), QLatin1String(IcecastFixture::kFirstTitle), kStartMs);
-
-    // A new title reaches listeners with the next metadata block, a few seconds later.
-    const QString next = QStringLiteral("Artist - Song Two (\u00e9t\u00e9 mix)");
-    QVERIFY(m_ice.setTitle(next));
-    QTRY_COMPARE_WITH_TIMEOUT(e.mediaName(), next, 12000);
-    // Reconnecting to the same station keeps the name until the stream says otherwise, so the
-    // window does not flicker through the URL's name on every reconnect.
-    e.play();
-    QCOMPARE(e.mediaName(), next);
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-    // Another station forgets the old titles at once.
-    e.setURL(m_ice.missingUrl());
-    QCOMPARE(e.mediaName(), QStringLiteral("nothing-here"));
-
-    // A station that sends its name but never a title.
-    ICE_OK(
-        m_ice.startUntitledSource(QStringLiteral("/untitled.mp3"), QStringLiteral("Plain Radio")));
-    e.setURL(m_ice.urlFor(QStringLiteral("/untitled.mp3")));
-    QCOMPARE(e.mediaName(), QStringLiteral("untitled"));
-    QTRY_COMPARE_WITH_TIMEOUT(e.mediaName(), QStringLiteral("Plain Radio"), kStartMs);
-
-    // A plain file with no tags: the URL names it, and its end reads as stopped.
-    const QString file =
-        m_ice.encode(QStringLiteral("morning-show.mp3"), QStringLiteral("lamemp3enc"), 2);
-    QVERIFY(!file.isEmpty());
-    e.setURL(file);
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-    QTRY_COMPARE_WITH_TIMEOUT(e.status(), QStringLiteral("Stopped"), 8000);
-    QCOMPARE(e.currentPosition(), 0.0);
-    QCOMPARE(e.mediaName(), QStringLiteral("morning-show"));
-}
-
-void TestGstBackend::failuresShowAsErrorsWithoutBlocking_data() {
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<QString>("reason");
-    QTest::addColumn<QString>("afterPlay");  // empty: no retry can help, it stays an error
-    const QString garbage = m_ice.serve(QStringLiteral("garbage.mp3"), QByteArray(65536, '\x17'));
-    QTest::newRow("missing mount") << m_ice.missingUrl() << "HTTP 404 Not Found"
-                                   << "Reconnecting: HTTP 404 Not Found";
-    QTest::newRow("closed port") << closedPortUrl() << "Connection refused"
-                                 << "Reconnecting: connection refused";
-    QTest::newRow("no such host") << QStringLiteral("http://no-such-host.invalid/radio.mp3")
-                                  << "Host not found (no-such-host.invalid)"
-                                  << "Reconnecting: host not found (no-such-host.invalid)";
-    QTest::newRow("not audio") << garbage << "Not a stream" << QString();
-    QTest::newRow("no such local file")
-        << QStringLiteral("/nonexistent/dir/radio.mp3") << "File not found" << QString();
-}
-
-void TestGstBackend::failuresShowAsErrorsWithoutBlocking() {
-    QFETCH(QString, url);
-    QFETCH(QString, reason);
-    QFETCH(QString, afterPlay);
-    QVERIFY(!url.isEmpty());
-    MediaBackend& e = *m_engine;
-    // A call that keeps the UI thread shows as a gap between the monitor's ticks.
-    const test::UiStallMonitor monitor;
-    // Opened by writing the URL alone: one try, and the reason in plain words.
-    e.setURL(url);
-    QTRY_COMPARE_WITH_TIMEOUT(e.status(), QStringLiteral("Error: ") + reason, kStartMs);
-    QCOMPARE(e.currentPosition(), 0.0);
-    // Once the user presses play the engine keeps trying where trying can help, and says why it
-    // is still trying; what no retry can fix stays an error.
-    e.play();
-    QTRY_COMPARE_WITH_TIMEOUT(e.status(), afterPlay.isEmpty() ? "Error: " + reason : afterPlay,
-                              kStartMs);
-    QCOMPARE(e.currentPosition(), 0.0);
-    e.stop();
-    QVERIFY(staysStopped(e));
-    m_engine.reset();
-    QVERIFY2(monitor.longestGapMs() < kMaxBlockMs,
-             qPrintable(QString::number(monitor.longestGapMs())));
-}
-
-void TestGstBackend::stallsWakeUpsAndStopDuringAStall() {
-    MediaBackend& e = *m_engine;
-    e.setURL(m_ice.url());
-    e.play();
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 1, kServerSeesMs);
-    const QStringList connection = m_ice.listeners();
-    // Under a second without data: the stream goes on as if nothing happened.
-    m_ice.pauseServer();
-    QTest::qWait(kShortStallMs);
-    m_ice.resumeServer();
-    QVERIFY(advances(e));
-    QCOMPARE(e.status(), QStringLiteral("Playing"));
-    QCOMPARE(m_ice.listeners(), connection);
-
-    // What logind's PrepareForSleep(false) or a network coming back ends in. A connection that
-    // lived through a suspend is probably dead: a new one takes over while audio goes on.
-    WakeWatcher::instance()->notifyWake();
-    QTRY_VERIFY_WITH_TIMEOUT(m_ice.listeners().size() == 1 && m_ice.listeners() != connection,
-                             kTakeOverMs);
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-
-    // A long stall: the held connection and a new one beside it; STOP releases both.
-    m_ice.pauseServer();
-    QTRY_VERIFY_WITH_TIMEOUT(e.status().startsWith(QLatin1String("Reconnecting")), kStartMs);
-    e.stop();
-    QCOMPARE(e.currentPosition(), 0.0);
-    m_ice.resumeServer();
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
-    QVERIFY(staysStopped(e));
-}
-
-void TestGstBackend::recoversFromFaultsByItself_data() {
-    QTest::addColumn<Fault>("fault");
-    QTest::newRow("server stalls past the source's timeout") << Fault::Stall;
-    QTest::newRow("source drops and comes back") << Fault::SourceDrop;
-    QTest::newRow("server restarts on the same port") << Fault::ServerRestart;
-    QTest::newRow("mount appears later") << Fault::MountLater;
-    QTest::newRow("station switches codec") << Fault::CodecSwitch;
-}
-
-void TestGstBackend::recoversFromFaultsByItself() {
-    QFETCH(Fault, fault);
-    MediaBackend& e = *m_engine;
-    const auto reconnecting = [&](const QString& why = {}) {
-        return QTest::qWaitFor([&] { return e.status().startsWith("Reconnecting" + why); },
-                               kStartMs);
-    };
-    // What the window does: URL, then play. Nobody calls play() again: the engine alone must
-    // bring the stream back.
-    if (fault == Fault::MountLater) {
-        m_ice.killSource();
-    }
-    e.setURL(m_ice.url());
-    e.play();
-    if (fault != Fault::MountLater) {
-        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-    }
-    switch (fault) {
-        case Fault::Stall:
-            m_ice.pauseServer();
-            // Both the held connection and the new one give up meanwhile.
-            QVERIFY(reconnecting());
-            QTest::qWait(kStallBeyondTimeoutMs);
-            m_ice.resumeServer();
-            break;
-        case Fault::SourceDrop:
-            m_ice.killSource();
-            QVERIFY(reconnecting());
-            break;
-        case Fault::ServerRestart:
-            m_ice.stopServer();
-            QVERIFY2(reconnecting(QStringLiteral(": connection refused")), qPrintable(e.status()));
-            ICE_OK(m_ice.startServer() && m_ice.startSource());
-            break;
-        case Fault::MountLater:
-            QVERIFY2(reconnecting(QStringLiteral(": HTTP 404 Not Found")), qPrintable(e.status()));
-            QCOMPARE(e.currentPosition(), 0.0);
-            break;
-        case Fault::CodecSwitch:
-            ICE_OK(m_ice.startSource(IcecastFixture::Codec::OggVorbis));
-            break;
-    }
-    if (!m_ice.sourceRunning()) {
-        ICE_OK(m_ice.startSource());
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kRecoverMs);
-    QVERIFY(advances(e));
-    // Every connection but the one that plays is gone.
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 1, 5000);
-    // Stop ends it all at once, also the retries.
-    e.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
-    QVERIFY(staysStopped(e));
-    if (fault == Fault::CodecSwitch) {
-        ICE_OK(m_ice.startSource());  // MP3 for the others
-    }
-}
-
-void TestGstBackend::destroyedWithMessagesInFlight() {
-    // Messages posted by GStreamer's threads wait in the event queue for the engine; an engine
-    // that goes away first must drop them (and release them: ASan's leak check watches).
-    for (int round = 0; round < 4; ++round) {
-        auto engine = createGstBackend();
-        engine->setURL(m_ice.url());
-        if (round < 3) {  // the last one goes while it is still connecting
-            QTRY_VERIFY_WITH_TIMEOUT(isPlaying(*engine), kStartMs);
-            engine->play();  // a burst of state changes, queued and not yet delivered
-        }
-        engine.reset();
-        QCoreApplication::processEvents();
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
-}
-
-void TestGstBackend::playlistsLeadToTheLiveStream_data() {
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<bool>("hls");
-    const QString live = m_ice.url();
-    const QString web = m_ice.webroot();
-    const auto serve = [&](const char* name, const QString& body) {
-        return m_ice.serve(QLatin1String(name), body.arg(live).toUtf8());
-    };
-    QTest::newRow("Icecast's own M3U") << m_ice.urlFor(m_ice.mount() + ".m3u") << false;
-    // Mirrors that are down come first: a closed port, then a mount the server does not know.
-    QTest::newRow("PLS with dead mirrors first")
-        << m_ice.serve(QStringLiteral("mirrors.pls"),
-                       QStringLiteral("[playlist]\nNumberOfEntries=3\nFile1=%1\nFile2=%2\n"
-                                      "File3=%3\nTitle3=Test Radio (mirror 3)\n")
-                           .arg(closedPortUrl(), m_ice.missingUrl(), live)
-                           .toUtf8())
-        << false;
-    // A playlist behind a name that does not say so: only the pipeline can tell.
-    QTest::newRow("PLS named like a stream")
-        << serve("listen", QStringLiteral("[playlist]\nFile1=%1\n")) << false;
-    serve("local.m3u", QStringLiteral("#EXTM3U\n#EXTINF:-1,Test\n%1\n"));
-    QTest::newRow("local M3U by path") << web + "/local.m3u" << false;
-    serve("local.xspf", QStringLiteral("<?xml version=\"1.0\"?><playlist version=\"1\" "
-                                       "xmlns=\"http://xspf.org/ns/0/\"><trackList><track>"
-                                       "<location>%1</location></track></trackList></playlist>"));
-    QTest::newRow("local XSPF by file URL")
-        << QUrl::fromLocalFile(web + "/local.xspf").toString() << false;
-    // A live AAC stream cut into one-second MPEG-TS segments, served as plain files.
-    const QString hls = web + QStringLiteral("/hls");
-    QVERIFY(QDir().mkpath(hls) && QFile::setPermissions(hls, QFile::permissions(web)));
-    m_ice.spawn(
-        QStringLiteral("gst-launch-1.0"),
-        QProcess::splitCommand("-q audiotestsrc is-live=true volume=0.2 ! audioconvert ! "
-                               "avenc_aac ! aacparse ! hlssink2 target-duration=1 "
-                               "playlist-length=4 max-files=8 location=" +
-                               hls + "/seg%05d.ts playlist-location=" + hls + "/live.m3u8"));
-    QTest::newRow("live HLS") << m_ice.urlFor("/hls/live.m3u8") << true;
-}
-
-void TestGstBackend::playlistsLeadToTheLiveStream() {
-    QFETCH(QString, url);
-    QFETCH(bool, hls);
-    QVERIFY(!url.isEmpty());
-    // Three segments listed: enough for the demuxer to start at the live edge.
-    QVERIFY(!hls || QTest::qWaitFor(
-                        [&] {
-                            QFile list(m_ice.webroot() + QStringLiteral("/hls/live.m3u8"));
-                            return list.open(QIODevice::ReadOnly) &&
-                                   list.readAll().count("#EXTINF") >= 3;
-                        },
-                        kHlsReadyMs));
-    MediaBackend& e = *m_engine;
-    e.setURL(url);
-    e.play();
-    QCOMPARE(e.status(), QStringLiteral("Connecting"));
-    QCOMPARE(e.currentPosition(), 0.0);
-    QCOMPARE(e.mediaSourceURL(), url);
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-    QVERIFY(advances(e));
-    QCOMPARE(e.URL(), url);
-    // The address shown is the stream's, not the playlist's; HLS is its own stream.
-    QCOMPARE(e.mediaSourceURL(), hls ? url : m_ice.url());
-    QTRY_COMPARE_WITH_TIMEOUT(
-        e.mediaName(),
-        hls ? QStringLiteral("live") : QString::fromLatin1(IcecastFixture::kFirstTitle), 5000);
-}
-
-void TestGstBackend::badPlaylistsFailAndEveryPlayFetchesAgain() {
-    MediaBackend& e = *m_engine;
-    const QString name = QStringLiteral("changing.pls");
-    const QString url = m_ice.urlFor(u'/' + name);
-    const QByteArray good = QStringLiteral("[playlist]\nFile1=%1\n").arg(m_ice.url()).toUtf8();
-    const auto failsWith = [&](const QString& reason) {
-        const auto failed = [&] { return e.status().startsWith("Error: " + reason); };
-        return QTest::qWaitFor(failed, kStartMs) && e.currentPosition() == 0.0;
-    };
-    // Not there, then binary: each is an error of its own, so each play() fetched anew.
-    e.setURL(url);
-    QVERIFY2(failsWith(QStringLiteral("HTTP 404")), qPrintable(e.status()));
-    QCOMPARE(e.mediaSourceURL(), url);
-    QVERIFY(!m_ice.serve(name, QByteArray("ID3\x04\0\0\0\0\0\0", 10) + QByteArray(4096, '\xff'))
-                 .isEmpty());
-    e.play();
-    QVERIFY2(failsWith(QStringLiteral("not a playlist")), qPrintable(e.status()));
-    // An empty list may be a station's server in trouble: the engine keeps fetching it, and
-    // plays as soon as it names a stream again, without anyone pressing play.
-    QVERIFY(!m_ice.serve(name, {}).isEmpty());
-    e.play();
-    QTRY_VERIFY_WITH_TIMEOUT(e.status().startsWith(QLatin1String("Reconnecting: ")), kStartMs);
-    QVERIFY(!e.status().contains(QLatin1String("not a playlist")));
-    const int before = m_ice.listenerConnections();
-    QVERIFY(!m_ice.serve(name, good).isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
-    QCOMPARE(e.mediaSourceURL(), m_ice.url());
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listenerConnections() - before, 1, kServerSeesMs);
-
-    // The stream drops and comes back: the station plays again by itself.
-    m_ice.killSource();
-    QTRY_VERIFY_WITH_TIMEOUT(e.status().startsWith(QLatin1String("Reconnecting")), kStartMs);
-    ICE_OK(m_ice.startSource());
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kRecoverMs);
-    // The watchdog's reconnect reads the playlist again.
-    e.play();
-    QCOMPARE(e.status(), QStringLiteral("Connecting"));
-    QCOMPARE(e.currentPosition(), 0.0);
-    QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e) && e.mediaSourceURL() == m_ice.url(), kStartMs);
-
-    // Stopped or destroyed while the playlist is on its way: nothing follows.
-    e.play();
-    e.stop();
-    QVERIFY(staysStopped(e));
-    e.play();
-    QCoreApplication::processEvents();
-    m_engine.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(m_ice.listeners().size(), 0, kServerSeesMs);
-}
 
 QTEST_GUILESS_MAIN(TestGstBackend)
 #include "tst_gstbackend.moc"

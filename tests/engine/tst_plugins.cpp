@@ -41,63 +41,58 @@ class TestPlugins : public QObject {
     Q_OBJECT
 
   private slots:
-    void initTestCase();
-    void loadsOnlyTheNativeDecoder_data();
-    void loadsOnlyTheNativeDecoder();
+    void initTestCase() {
+        initGStreamer(nullptr, nullptr);
+        QVERIFY2(m_ice.start(), qPrintable(m_ice.lastError()));
+        // Nothing has played yet: whatever loaded FFmpeg, it was not start-up.
+        QCOMPARE(mapped({}), QStringList());
+    }
+    void loadsOnlyTheNativeDecoder_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("decoder");
+        const auto encode = [&](const char* name, const char* encoder) {
+            return m_ice.encode(QLatin1String(name), QLatin1String(encoder), kToneSeconds);
+        };
+        // HLS: one MPEG-TS segment of AAC, listed whole (as a recording is).
+        QVERIFY(!encode("tone.ts", "voaacenc ! aacparse ! mpegtsmux").isEmpty());
+        QTest::newRow("MP3, live Icecast stream with ICY titles") << m_ice.url() << "libgstmpg123";
+        QTest::newRow("MP3 file") << encode("tone.mp3", "lamemp3enc") << "libgstmpg123";
+        QTest::newRow("AAC (ADTS)")
+            << encode("tone.aac", "voaacenc ! aacparse ! audio/mpeg,stream-format=adts")
+            << "libgstfaad";
+        QTest::newRow("AAC in HLS") << m_ice.serve(QStringLiteral("tone.m3u8"),
+                                                   "#EXTM3U\n#EXT-X-TARGETDURATION:7\n"
+                                                   "#EXTINF:6.0,\ntone.ts\n#EXT-X-ENDLIST\n")
+                                    << "libgstfaad";
+        QTest::newRow("Ogg Vorbis") << encode("tone.ogg", "vorbisenc ! oggmux") << "libgstvorbis";
+        QTest::newRow("Ogg Opus") << encode("tone.opus", "audioresample ! opusenc ! oggmux")
+                                  << "libgstopus";
+        QTest::newRow("FLAC") << encode("tone.flac", "flacenc") << "libgstflac";
+        // Windows Media Audio: only FFmpeg decodes it, so it must still be there to do so.
+        QTest::newRow("WMA (FFmpeg only)")
+            << encode("tone.wma", "avenc_wmav2 ! asfmux") << "libgstlibav";
+    }
+    void loadsOnlyTheNativeDecoder() {
+        QFETCH(QString, url);
+        QFETCH(QString, decoder);
+        QVERIFY2(!url.isEmpty(), "could not make the stream");
+        auto engine = createGstBackend();
+        engine->setURL(url);
+        engine->play();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            engine->status() == QLatin1String("Playing") && engine->currentPosition() > 0.3,
+            kStartMs);
+        const QStringList libs = mapped(decoder);
+        QVERIFY2(libs.contains(decoder + ".so"), qPrintable(libs.join(u' ')));
+        // Nothing else: no subtitle parser, and FFmpeg only where it is the decoder.
+        QVERIFY2(decoder == QLatin1String("libgstlibav") ? !libs.contains("libgstsubparse.so")
+                                                         : libs.size() == 1,
+                 qPrintable(libs.join(u' ')));
+    }
 
   private:
     IcecastFixture m_ice;
 };
-
-void TestPlugins::initTestCase() {
-    initGStreamer(nullptr, nullptr);
-    QVERIFY2(m_ice.start(), qPrintable(m_ice.lastError()));
-    // Nothing has played yet: whatever loaded FFmpeg, it was not start-up.
-    QCOMPARE(mapped({}), QStringList());
-}
-
-void TestPlugins::loadsOnlyTheNativeDecoder_data() {
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<QString>("decoder");
-    const auto encode = [&](const char* name, const char* encoder) {
-        return m_ice.encode(QLatin1String(name), QLatin1String(encoder), kToneSeconds);
-    };
-    // HLS: one MPEG-TS segment of AAC, listed whole (as a recording is).
-    QVERIFY(!encode("tone.ts", "voaacenc ! aacparse ! mpegtsmux").isEmpty());
-    QTest::newRow("MP3, live Icecast stream with ICY titles") << m_ice.url() << "libgstmpg123";
-    QTest::newRow("MP3 file") << encode("tone.mp3", "lamemp3enc") << "libgstmpg123";
-    QTest::newRow("AAC (ADTS)") << encode("tone.aac",
-                                          "voaacenc ! aacparse ! audio/mpeg,stream-format=adts")
-                                << "libgstfaad";
-    QTest::newRow("AAC in HLS") << m_ice.serve(QStringLiteral("tone.m3u8"),
-                                               "#EXTM3U\n#EXT-X-TARGETDURATION:7\n"
-                                               "#EXTINF:6.0,\ntone.ts\n#EXT-X-ENDLIST\n")
-                                << "libgstfaad";
-    QTest::newRow("Ogg Vorbis") << encode("tone.ogg", "vorbisenc ! oggmux") << "libgstvorbis";
-    QTest::newRow("Ogg Opus") << encode("tone.opus", "audioresample ! opusenc ! oggmux")
-                              << "libgstopus";
-    QTest::newRow("FLAC") << encode("tone.flac", "flacenc") << "libgstflac";
-    // Windows Media Audio: only FFmpeg decodes it, so it must still be there to do so.
-    QTest::newRow("WMA (FFmpeg only)")
-        << encode("tone.wma", "avenc_wmav2 ! asfmux") << "libgstlibav";
-}
-
-void TestPlugins::loadsOnlyTheNativeDecoder() {
-    QFETCH(QString, url);
-    QFETCH(QString, decoder);
-    QVERIFY2(!url.isEmpty(), "could not make the stream");
-    auto engine = createGstBackend();
-    engine->setURL(url);
-    engine->play();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        engine->status() == QLatin1String("Playing") && engine->currentPosition() > 0.3, kStartMs);
-    const QStringList libs = mapped(decoder);
-    QVERIFY2(libs.contains(decoder + ".so"), qPrintable(libs.join(u' ')));
-    // Nothing else: no subtitle parser, and FFmpeg only where it is the decoder.
-    QVERIFY2(decoder == QLatin1String("libgstlibav") ? !libs.contains("libgstsubparse.so")
-                                                     : libs.size() == 1,
-             qPrintable(libs.join(u' ')));
-}
 
 QTEST_GUILESS_MAIN(TestPlugins)
 #include "tst_plugins.moc"

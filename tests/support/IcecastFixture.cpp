@@ -264,33 +264,6 @@ bool IcecastFixture::startSource(Codec codec) {
         [this] { return !sourceRunning() && serverRunning(); });
 }
 
-bool IcecastFixture::startUntitledSource(const QString& mount, const QString& stationName) {
-    // shout2send always sends a title (at worst "Unknown - Unknown"), so this station is raw MP3
-    // on a pipe into an HTTP PUT. Icecast cannot read a chunked body: curl sends it unframed.
-    QProcess* upload = spawn(
-        QStringLiteral("curl"),
-        QStringLiteral("-s -T - -u source:%1 -H Transfer-Encoding: -H Expect:")
-                .arg(QString::fromLatin1(m_sourcePassword))
-                .split(u' ')
-            << QStringLiteral("-H") << QStringLiteral("Content-Type: audio/mpeg")
-            << QStringLiteral("-H") << QStringLiteral("ice-name: ") + stationName << urlFor(mount),
-        false);
-    QProcess* encode = spawn(QStringLiteral("gst-launch-1.0"),
-                             QString::fromLatin1(kMp3Encoder).split(u' ')
-                                 << QStringLiteral("!") << QStringLiteral("fdsink"),
-                             false);
-    encode->setProcessChannelMode(QProcess::SeparateChannels);
-    encode->setStandardOutputProcess(upload);
-    upload->start();
-    encode->start();
-    const auto alive = [=] {  // waitForStarted(): true while it runs
-        return upload->waitForStarted(kStartMs) && encode->waitForStarted(kStartMs);
-    };
-    return waitListenable(mount, alive) ||
-           fail(QStringLiteral("the untitled source never went live: %1")
-                    .arg(QString::fromLocal8Bit(upload->readAll())));
-}
-
 QProcess* IcecastFixture::spawn(const QString& program, const QStringList& args, bool startNow) {
     return m_children.emplace_back(launch(program, args, startNow)).get();
 }

@@ -30,8 +30,6 @@ class IcecastFixture {
     void resumeServer() { pauseServer(false); }
     bool startSource(Codec codec = Codec::Mp3);
     void killSource() { stop(m_source); }
-    // Another station on `mount` that sends a name but never a title; runs until the end.
-    bool startUntitledSource(const QString& mount, const QString& stationName);
     bool serverRunning() const { return m_server && m_server->state() == QProcess::Running; }
     bool sourceRunning() const { return m_source && m_source->state() == QProcess::Running; }
     bool mountLive() const;  // Icecast lists mount() (a source is connected)
