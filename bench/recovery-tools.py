@@ -8,11 +8,15 @@
                          logs "on T", "off T" (audio starts / stops) and "lag T S" (seconds
                          behind live) twice a second, T being wall-clock time.
   report LANE_DIR...     the table: medians over runs of each player's lane directories.
+  firstbyte URL [N]      the server's own share of the first audio: N fresh connections with a
+                         plain GET on a raw socket, each timed from connect to the end of the
+                         response headers and to the first byte of the body; prints the medians.
 """
 import array
 import math
 import os
 import signal
+import socket
 import statistics
 import sys
 import time
@@ -174,6 +178,41 @@ def report(lanes):
         print("%-26s" % row + "".join("| %-26s" % c for c in cells))
 
 
+def firstbyte(url, n):
+    rest = url.split("://", 1)[1]
+    hostport, _, path = rest.partition("/")
+    host, _, port = hostport.partition(":")
+    heads, bodies = [], []
+    for _ in range(n):
+        t0 = time.monotonic()
+        with socket.create_connection((host, int(port or 80)), timeout=10) as sock:
+            sock.sendall(
+                ("GET /%s HTTP/1.0\r\nHost: %s\r\nIcy-MetaData: 1\r\n\r\n" % (path, hostport))
+                .encode()
+            )
+            got, head = b"", None
+            while True:
+                chunk = sock.recv(65536)
+                if not chunk:
+                    break
+                got += chunk
+                if head is None and b"\r\n\r\n" in got:
+                    head = time.monotonic() - t0
+                if head is not None and len(got) > got.index(b"\r\n\r\n") + 4:
+                    heads.append(head)
+                    bodies.append(time.monotonic() - t0)
+                    break
+        time.sleep(0.2)
+    if not bodies:
+        print("server: no body from %s" % url)
+        return
+    print(
+        "server: headers %.0f ms, first body byte %.0f ms after connect (median of %d; %.0f-%.0f ms)"
+        % (1000 * statistics.median(heads), 1000 * statistics.median(bodies), len(bodies),
+           1000 * min(bodies), 1000 * max(bodies))
+    )
+
+
 if __name__ == "__main__":
     cmd = sys.argv[1]
     if cmd == "gen":
@@ -182,3 +221,5 @@ if __name__ == "__main__":
         watch(sys.argv[2], float(sys.argv[3]))
     elif cmd == "report":
         report(sys.argv[2:])
+    elif cmd == "firstbyte":
+        firstbyte(sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else 15)
