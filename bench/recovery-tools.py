@@ -122,12 +122,15 @@ def analyse(lane):
     result = {}
     first = next((t for t, on in events if on and t >= play), None) if play else None
     result["first audio after PLAY"] = (None, first - play if first else None, None)
-    for name, start, end in faults:
+    for i, (name, start, end) in enumerate(faults):
         before = [on for t, on in events if t < start]
         if not before or not before[-1]:
             result[name] = (None, None, None)  # silent already: the player had given up
             continue
-        window = [(t, on) for t, on in events if start <= t]
+        # Up to the next fault only: a fault that never silenced the player must not be charged
+        # with the silence of the next one.
+        until = faults[i + 1][1] if i + 1 < len(faults) else math.inf
+        window = [(t, on) for t, on in events if start <= t < until]
         silence, off_at, back = 0.0, None, None
         was_on = True
         for t, on in [(start, True)] + window:
@@ -145,7 +148,8 @@ def analyse(lane):
         elif back is None:
             silence = None  # never came back
         ref = end + (back or 0.0) + 10.0
-        near = [lag for t, lag in lags if abs(t - ref) <= 1.0]
+        # The time code cannot be read for 4 s around each wrap of its sawtooth: look wider.
+        near = [lag for t, lag in lags if abs(t - ref) <= 2.5]
         result[name] = (silence, back, statistics.median(near) if near else None)
     return result
 
