@@ -2,7 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Time from play() to the first decoded audio inside the engine, on a local Icecast: no window
 # and no sound server, so it shows the engine's own share of bench/recovery.sh's "first audio
-# after PLAY". Prints each run (a fresh open, then a reopen of the playing stream) and medians.
+# after PLAY". Prints each run (a fresh open, then a reopen of the playing stream) and medians,
+# after the floor that the server sets: how long it takes itself to send the first byte of the
+# body on a fresh connection (a raw GET, as many connections as the engine opens).
 #
 #   bench/first-audio.sh [runs] [path/to/orvane_first_audio]
 set -euo pipefail
@@ -16,4 +18,6 @@ chmod 755 "$work"
 trap 'icecast_stop; rm -rf "$work"' EXIT
 icecast_start "$work" >/dev/null
 icecast_source /bench.mp3 "Bench Radio"
-"$harness" "http://127.0.0.1:$ICECAST_PORT/bench.mp3" "$runs"
+url="http://127.0.0.1:$ICECAST_PORT/bench.mp3"
+python3 "$root/bench/recovery-tools.py" firstbyte "$url" "$((2 * runs))"
+"$harness" "$url" "$runs"

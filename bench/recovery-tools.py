@@ -8,11 +8,15 @@
                          logs "on T", "off T" (audio starts / stops) and "lag T S" (seconds
                          behind live) twice a second, T being wall-clock time.
   report LANE_DIR...     the table: medians over runs of each player's lane directories.
+  firstbyte URL [N]      the server's own share of the first audio: N fresh connections with a
+                         plain GET on a raw socket, each timed from connect to the end of the
+                         response headers and to the first byte of the body; prints the medians.
 """
 import array
 import math
 import os
 import signal
+import socket
 import statistics
 import sys
 import time
@@ -118,12 +122,15 @@ def analyse(lane):
     result = {}
     first = next((t for t, on in events if on and t >= play), None) if play else None
     result["first audio after PLAY"] = (None, first - play if first else None, None)
-    for name, start, end in faults:
+    for i, (name, start, end) in enumerate(faults):
         before = [on for t, on in events if t < start]
         if not before or not before[-1]:
             result[name] = (None, None, None)  # silent already: the player had given up
             continue
-        window = [(t, on) for t, on in events if start <= t]
+        # Up to the next fault only: a fault that never silenced the player must not be charged
+        # with the silence of the next one.
+        until = faults[i + 1][1] if i + 1 < len(faults) else math.inf
+        window = [(t, on) for t, on in events if start <= t < until]
         silence, off_at, back = 0.0, None, None
         was_on = True
         for t, on in [(start, True)] + window:
@@ -141,7 +148,8 @@ def analyse(lane):
         elif back is None:
             silence = None  # never came back
         ref = end + (back or 0.0) + 10.0
-        near = [lag for t, lag in lags if abs(t - ref) <= 1.0]
+        # The time code cannot be read for 4 s around each wrap of its sawtooth: look wider.
+        near = [lag for t, lag in lags if abs(t - ref) <= 2.5]
         result[name] = (silence, back, statistics.median(near) if near else None)
     return result
 
@@ -174,6 +182,41 @@ def report(lanes):
         print("%-26s" % row + "".join("| %-26s" % c for c in cells))
 
 
+def firstbyte(url, n):
+    rest = url.split("://", 1)[1]
+    hostport, _, path = rest.partition("/")
+    host, _, port = hostport.partition(":")
+    heads, bodies = [], []
+    for _ in range(n):
+        t0 = time.monotonic()
+        with socket.create_connection((host, int(port or 80)), timeout=10) as sock:
+            sock.sendall(
+                ("GET /%s HTTP/1.0\r\nHost: %s\r\nIcy-MetaData: 1\r\n\r\n" % (path, hostport))
+                .encode()
+            )
+            got, head = b"", None
+            while True:
+                chunk = sock.recv(65536)
+                if not chunk:
+                    break
+                got += chunk
+                if head is None and b"\r\n\r\n" in got:
+                    head = time.monotonic() - t0
+                if head is not None and len(got) > got.index(b"\r\n\r\n") + 4:
+                    heads.append(head)
+                    bodies.append(time.monotonic() - t0)
+                    break
+        time.sleep(0.2)
+    if not bodies:
+        print("server: no body from %s" % url)
+        return
+    print(
+        "server: headers %.0f ms, first body byte %.0f ms after connect (median of %d; %.0f-%.0f ms)"
+        % (1000 * statistics.median(heads), 1000 * statistics.median(bodies), len(bodies),
+           1000 * min(bodies), 1000 * max(bodies))
+    )
+
+
 if __name__ == "__main__":
     cmd = sys.argv[1]
     if cmd == "gen":
@@ -182,3 +225,5 @@ if __name__ == "__main__":
         watch(sys.argv[2], float(sys.argv[3]))
     elif cmd == "report":
         report(sys.argv[2:])
+    elif cmd == "firstbyte":
+        firstbyte(sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else 15)

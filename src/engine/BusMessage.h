@@ -4,6 +4,7 @@
 #include <gst/gst.h>
 
 #include <QtGlobal>
+#include <atomic>
 #include <functional>
 #include <mutex>
 
@@ -36,6 +37,11 @@ struct BusRelay {
     QObject* context = nullptr;
     GstObject* playbin = nullptr;
     quint64 generation = 0;
+    // Whether the owner reads buffering levels now. A live stream's queue never fills, and its
+    // level flickers between two values for as long as it plays: about twenty reports a second
+    // at 128 kbit/s. Only the start of a run shows them; the rest are dropped here, on the
+    // posting thread, rather than waking the owner's thread to be ignored there.
+    std::atomic<bool> buffering{false};
 
     // The bus's sync handler: picks the messages the engine reads and queues them to `context`.
     static GstBusSyncReply onBusMessage(GstBus* bus, GstMessage* msg, gpointer data);

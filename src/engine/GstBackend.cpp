@@ -143,7 +143,8 @@ void GstEngine::startMain(const QByteArray& uri, bool watch) {
     m_mainLive = watch && isLiveNetworkUri(uri);
     m_bufferPercent = -1;
     m_lastPosition = 0.0;
-    if (!m_main->start(uri)) {
+    // Buffering levels are only shown while connecting.
+    if (!m_main->start(uri, m_phase == Phase::Connecting)) {
         // The bus carries the reason, queued before this call: let it speak first.
         QMetaObject::invokeMethod(
             &m_context,

@@ -130,7 +130,8 @@ void GstEngine::onMainMessage(GstMessage* msg) {
         case GST_MESSAGE_BUFFERING:
             // Shown while connecting only, and never acted on: a young live Icecast mount can
             // sit at 30-40% for a long time, and pausing for it would stall a stream that plays
-            // perfectly well. Once audio flows the position tells whether it keeps flowing.
+            // perfectly well. Once audio flows the position tells whether it keeps flowing, and
+            // the pipeline stops passing the levels on.
             if (m_phase == Phase::Connecting) {
                 gst_message_parse_buffering(msg, &m_bufferPercent);
             }
@@ -143,6 +144,7 @@ void GstEngine::onMainMessage(GstMessage* msg) {
                 qCInfo(lcEngine) << "playing" << m_runClock.elapsed() << "ms after the open";
                 m_phase = Phase::Playing;
                 m_bufferPercent = -1;
+                m_main->reportBuffering(false);
                 m_everPlayed = true;
                 m_failure = {};
                 m_schedule.reset();

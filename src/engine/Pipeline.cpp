@@ -97,11 +97,15 @@ GstBusSyncReply BusRelay::onBusMessage(GstBus* /*bus*/, GstMessage* msg, gpointe
     const gst::MessagePtr busRef(msg);
     auto* relay = static_cast<BusRelay*>(data);
     switch (GST_MESSAGE_TYPE(msg)) {
+        case GST_MESSAGE_BUFFERING:
+            if (!relay->buffering.load(std::memory_order_relaxed)) {
+                return GST_BUS_DROP;
+            }
+            break;
         case GST_MESSAGE_ERROR:
         case GST_MESSAGE_WARNING:
         case GST_MESSAGE_EOS:
         case GST_MESSAGE_TAG:
-        case GST_MESSAGE_BUFFERING:
         case GST_MESSAGE_CLOCK_LOST:
         case GST_MESSAGE_LATENCY:
         case GST_MESSAGE_STATE_CHANGED:
@@ -185,9 +189,16 @@ Pipeline::~Pipeline() {
     // m_context goes last and takes any still-queued messages (and their references) with it.
 }
 
-bool Pipeline::start(const QByteArray& uri) {
+void Pipeline::reportBuffering(bool on) {
+    if (m_relay) {
+        m_relay->buffering = on;
+    }
+}
+
+bool Pipeline::start(const QByteArray& uri, bool buffering) {
     close();
     m_uri = uri;
+    reportBuffering(buffering);
     g_object_set(m_playbin.get(), "uri", uri.constData(), nullptr);
     return gst_element_set_state(m_playbin.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
 }

@@ -34,9 +34,12 @@ class Pipeline {
     GstElement* element() const { return m_playbin.get(); }
 
     // Opens uri from scratch. Returns at once: connecting and prerolling happen on GStreamer's
-    // threads. False when the pipeline refused to start at all.
-    bool start(const QByteArray& uri);
+    // threads. False when the pipeline refused to start at all. Its buffering levels reach the
+    // handler only when `buffering` asks for them, and until reportBuffering(false).
+    bool start(const QByteArray& uri, bool buffering = false);
     QByteArray uri() const { return m_uri; }
+    // Turns the buffering levels on or off from now on; those already queued still arrive.
+    void reportBuffering(bool on);
     // Releases the connection and forgets the run: its queued messages are dropped.
     void close();
     // Releases the connection but keeps the run, so its remaining messages can still be read.

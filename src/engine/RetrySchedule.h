@@ -9,19 +9,20 @@ namespace orvane {
 // When the engine tries again after a stream ended or failed while the user wants it to play.
 //
 // The first try comes at once (a dropped connection to a healthy server is back before the
-// listener notices), the second after 0.25 s, then one every 0.25 to 0.5 s, picked at random,
-// for as long as it takes. A station that comes back after an outage of any length is found
-// within half a second, which leaves room inside a second for the server's own start (Icecast
-// lists a returning mount about 0.7 s after its source connects) and for the first audio; and
-// the jitter keeps the listeners of a restarted server from arriving in lock-step. No two tries
-// are ever closer than 0.25 s, mirrors of a playlist included, so the engine never tries more
-// than 4 times a second. A failed try costs the server one refused connection or one short 404
-// answer.
+// listener notices), the second after 0.25 s, then one every 0.25 to 0.3 s, picked at random,
+// for as long as it takes. A dead server answers a try in a few milliseconds (a refused
+// connection, a short 404), so trying often costs it next to nothing, while the wait for the
+// next try is what the listener hears once the station is back: a station that returns after an
+// outage of any length is found within 0.3 s, which leaves room inside a second for the server's
+// own start (Icecast lists a returning mount about 0.7 s after its source connects) and for the
+// first audio. The 50 ms of jitter still spreads the listeners of a restarted server over a fifth
+// of the period rather than letting them arrive in lock-step. No two tries are ever closer than
+// 0.25 s, mirrors of a playlist included, so the engine never tries more than 4 times a second.
 class RetrySchedule {
   public:
     static constexpr int kMinGapMs = 250;
     static constexpr int kSteadyMinMs = 250;
-    static constexpr int kSteadyMaxMs = 500;
+    static constexpr int kSteadyMaxMs = 300;
 
     // The wait before try number `failures` + 1, given `failures` in a row, and a random
     // number in [0, 1) for the jitter.
