@@ -85,8 +85,10 @@ StreamError GstEngine::readError(GstMessage* msg, bool warning) const {
         }
     }
     e.host = QUrl(sourceUrl()).host();
-    qCInfo(lcEngine) << (warning ? "warning from" : "error from")
-                     << GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)) << ":" << e.message << e.debug;
+    if (m_schedule.logged()) {
+        qCInfo(lcEngine) << (warning ? "warning from" : "error from")
+                         << GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)) << ":" << e.message << e.debug;
+    }
     return e;
 }
 

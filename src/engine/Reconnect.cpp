@@ -82,7 +82,9 @@ void GstEngine::reconnect(const StreamError& error) {
         }
     }
     const int delay = m_schedule.nextDelayMs();
-    qCInfo(lcEngine) << "reconnecting in" << delay << "ms, try" << m_schedule.failures() + 1;
+    if (m_schedule.logged()) {
+        qCInfo(lcEngine) << "reconnecting in" << delay << "ms, try" << m_schedule.failures() + 1;
+    }
     scheduleRetry(delay);
 }
 

@@ -23,6 +23,8 @@ class RetrySchedule {
     static constexpr int kMinGapMs = 250;
     static constexpr int kSteadyMinMs = 250;
     static constexpr int kSteadyMaxMs = 300;
+    static constexpr int kLoggedTries = 8;
+    static constexpr int kLogEveryTries = 240;
 
     // The wait before try number `failures` + 1, given `failures` in a row, and a random
     // number in [0, 1) for the jitter.
@@ -38,6 +40,10 @@ class RetrySchedule {
     // Audio played, or the user pressed play: the next failure counts from the start again.
     void reset() { m_failures = 0; }
     int failures() const { return m_failures; }
+    // Whether the current try is worth a line in the log. At four tries a second a day-long
+    // outage would write a million lines to the journal: the first tries of a streak are
+    // logged, then about one a minute.
+    bool logged() const { return m_failures < kLoggedTries || m_failures % kLogEveryTries == 0; }
 
   private:
     int m_failures = 0;

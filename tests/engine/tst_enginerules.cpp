@@ -100,6 +100,13 @@ void TestEngineRules::retriesBackOffButNeverStop() {
     schedule.started();
     QVERIFY(schedule.nextDelayMs() > 200);
     QVERIFY(schedule.gapDelayMs() > 200);
+    // A long outage logs its first tries, then about one a minute.
+    QList<int> logged;
+    while (schedule.failures() < 480) {
+        schedule.nextDelayMs();
+        schedule.logged() ? logged.append(schedule.failures()) : void();
+    }
+    QCOMPARE(logged, QList<int>({2, 3, 4, 5, 6, 7, 240, 480}));
 }
 
 QTEST_GUILESS_MAIN(TestEngineRules)
