@@ -8,9 +8,9 @@
 #
 #   bench/play-cost.sh [seconds] [path/to/orvaneplayer]
 #
-# Rows: MP3 from a live Icecast mount (ICY), AAC (ADTS) and Ogg Vorbis as files over HTTP, each
-# into a discarding sink in real time, and MP3 into a private PulseAudio server (null sink), the
-# way a desktop plays it. BENCH_BASELINE=path/to/older/orvaneplayer adds that build's MP3 rows,
+# Rows: MP3 (with ICY titles), AAC (ADTS) and Ogg Vorbis from live Icecast mounts, each into a
+# discarding sink in real time, and MP3 into a private PulseAudio server (null sink), the way a
+# desktop plays it. BENCH_BASELINE=path/to/older/orvaneplayer adds that build's MP3 rows,
 # for a before/after in the same run. BENCH_VERBOSE=1 shows each program's last error lines.
 #
 # CPU seconds on a shared machine are noisy (other builds run beside it): compare rows of the
@@ -41,19 +41,26 @@ trap cleanup EXIT
 . "$root/tests/support/pulse.sh"
 wait_for() { icecast_wait "$@"; }
 
-# --- Streams: a live MP3 mount, and AAC and Ogg files a little longer than a run --------------
+# --- Streams: live mounts, as a station sends them -----------------------------------------------
 icecast_start "$work"
 pids+=("$ICECAST_PID")
 icecast_source /bench.mp3 "Bench Radio"
 pids+=("$ICECAST_SOURCE_PID")
 base="http://127.0.0.1:$ICECAST_PORT"
-buffers=$(((seconds + 15) * 44100 / 1024))
-(umask 022
- gst-launch-1.0 -q audiotestsrc num-buffers=$buffers volume=0.2 ! audioconvert ! \
-     voaacenc bitrate=128000 ! aacparse ! audio/mpeg,stream-format=adts ! \
-     filesink location="$work/icecast-web/bench.aac"
- gst-launch-1.0 -q audiotestsrc num-buffers=$buffers volume=0.2 ! audioconvert ! \
-     vorbisenc bitrate=128000 ! oggmux ! filesink location="$work/icecast-web/bench.ogg")
+# live_mount MOUNT CONTENT-TYPE WAVE ENCODER...: a live source on MOUNT, sent by HTTP PUT
+# (unframed: Icecast cannot read a chunked body). A whole file on a web server would be a
+# different test: it arrives in one burst and then the connection falls silent. Vorbis squeezes a
+# sine into a page every two seconds, so its mount sends noise, near the asked bit rate.
+live_mount() {
+    local mount="$1" type="$2" wave="$3"; shift 3
+    gst-launch-1.0 -q audiotestsrc is-live=true wave="$wave" volume=0.2 ! audioconvert ! "$@" ! fdsink |
+        curl -s -T - -u "source:$ICECAST_SOURCE_PASSWORD" -H 'Transfer-Encoding:' -H 'Expect:' \
+            -H "Content-Type: $type" -H 'ice-name: Bench Radio' "$base$mount" &
+    pids+=($!)
+    wait_for 10 sh -c "curl -s $base/status-json.xsl | grep -q '$mount'"
+}
+live_mount /bench.aac audio/aac sine voaacenc bitrate=128000 ! aacparse ! audio/mpeg,stream-format=adts
+live_mount /bench.ogg application/ogg pink-noise vorbisenc bitrate=128000 ! oggmux
 declare -A url=([mp3]="$base/bench.mp3" [aac]="$base/bench.aac" [ogg]="$base/bench.ogg")
 
 # --- A sound server for the rows that play to one ----------------------------------------------
