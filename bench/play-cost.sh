@@ -8,9 +8,9 @@
 #
 #   bench/play-cost.sh [seconds] [path/to/orvaneplayer]
 #
-# Rows: MP3 from a live Icecast mount (ICY), AAC (ADTS) and Ogg Vorbis as files over HTTP, each
-# into a discarding sink in real time, and MP3 into a private PulseAudio server (null sink), the
-# way a desktop plays it. BENCH_BASELINE=path/to/older/orvaneplayer adds that build's MP3 rows,
+# Rows: MP3 (with ICY titles), AAC (ADTS) and Ogg Vorbis from live Icecast mounts, each into a
+# discarding sink in real time, and MP3 into a private PulseAudio server (null sink), the way a
+# desktop plays it. BENCH_BASELINE=path/to/older/orvaneplayer adds that build's MP3 rows,
 # for a before/after in the same run. BENCH_VERBOSE=1 shows each program's last error lines.
 #
 # CPU seconds on a shared machine are noisy (other builds run beside it): compare rows of the
@@ -41,19 +41,26 @@ trap cleanup EXIT
 . "$root/tests/support/pulse.sh"
 wait_for() { icecast_wait "$@"; }
 
-# --- Streams: a live MP3 mount, and AAC and Ogg files a little longer than a run --------------
+# --- Streams: live mounts, as a station sends them -----------------------------------------------
 icecast_start "$work"
 pids+=("$ICECAST_PID")
 icecast_source /bench.mp3 "Bench Radio"
 pids+=("$ICECAST_SOURCE_PID")
 base="http://127.0.0.1:$ICECAST_PORT"
-buffers=$(((seconds + 15) * 44100 / 1024))
-(umask 022
- gst-launch-1.0 -q audiotestsrc num-buffers=$buffers volume=0.2 ! audioconvert ! \
-     voaacenc bitrate=128000 ! aacparse ! audio/mpeg,stream-format=adts ! \
-     filesink location="$work/icecast-web/bench.aac"
- gst-launch-1.0 -q audiotestsrc num-buffers=$buffers volume=0.2 ! audioconvert ! \
-     vorbisenc bitrate=128000 ! oggmux ! filesink location="$work/icecast-web/bench.ogg")
+# live_mount MOUNT CONTENT-TYPE WAVE ENCODER...: a live source on MOUNT, sent by HTTP PUT
+# (unframed: Icecast cannot read a chunked body). A whole file on a web server would be a
+# different test: it arrives in one burst and then the connection falls silent. Vorbis squeezes a
+# sine into a page every two seconds, so its mount sends noise, near the asked bit rate.
+live_mount() {
+    local mount="$1" type="$2" wave="$3"; shift 3
+    gst-launch-1.0 -q audiotestsrc is-live=true wave="$wave" volume=0.2 ! audioconvert ! "$@" ! fdsink |
+        curl -s -T - -u "source:$ICECAST_SOURCE_PASSWORD" -H 'Transfer-Encoding:' -H 'Expect:' \
+            -H "Content-Type: $type" -H 'ice-name: Bench Radio' "$base$mount" &
+    pids+=($!)
+    wait_for 10 sh -c "curl -s $base/status-json.xsl | grep -q '$mount'"
+}
+live_mount /bench.aac audio/aac sine voaacenc bitrate=128000 ! aacparse ! audio/mpeg,stream-format=adts
+live_mount /bench.ogg application/ogg pink-noise vorbisenc bitrate=128000 ! oggmux
 declare -A url=([mp3]="$base/bench.mp3" [aac]="$base/bench.aac" [ogg]="$base/bench.ogg")
 
 # --- A sound server for the rows that play to one ----------------------------------------------
@@ -184,8 +191,18 @@ startup() {  # startup EXE -> seconds, or "nan" if no window showed within 10 s
     while xdotool search --onlyvisible --name '^Orvane Player$' >/dev/null 2>&1; do sleep 0.01; done
     awk "BEGIN{printf \"%.3f\", $t1 - $t0}"
 }
-up=$(for ((r = 1; r <= runs; r++)); do startup "$player"; echo; done | median)
-[ -z "$baseline" ] || up_before=$(for ((r = 1; r <= runs; r++)); do startup "$baseline"; echo; done | median)
+# The median of the starts that showed a window (a start that never does says so on its own line;
+# here the X connection is sometimes refused while several X servers come and go on the machine).
+startups() {  # startups EXE -> median seconds, or nan
+    local times shown failed
+    times=$(for ((r = 1; r <= runs; r++)); do startup "$1"; echo; done)
+    shown=$(grep '^[0-9]' <<<"$times" || true)
+    failed=$(grep -c nan <<<"$times" || true)
+    [ "$failed" -eq 0 ] || echo "warning: $failed of $runs starts of $1 showed no window" >&2
+    if [ -n "$shown" ]; then median <<<"$shown"; else echo nan; fi
+}
+up=$(startups "$player")
+[ -z "$baseline" ] || up_before=$(startups "$baseline")
 
 mib() { awk "BEGIN{printf \"%.1f\", $1/1024}"; }
 printf '%-18s %8s %12s %9s %12s\n' program "cpu s" "peak RSS MiB" "PSS MiB" "private MiB"
@@ -199,10 +216,11 @@ echo "start-up (process start to window shown): ${up}s${up_before:+ (before: ${u
 read -r ocpu orss opss oanon <<<"${result[orvane-mp3]}"
 read -r vcpu _ _ _ <<<"${result[vlc]}"
 verdict() { awk "BEGIN{print ($1) ? \"ok\" : \"MISSED\"}"; }
+up_cmp=$up; [ "$up" != nan ] || up_cmp=99  # no window at all: the start-up goal is missed
 floors=""
 for f in mp3 mp3-pulse aac ogg; do
     read -r c _ _ _ <<<"${result[orvane-$f]}"
     read -r fc _ _ _ <<<"${result[floor-$f]}"
     floors="$floors $f ${c}/${fc}s $(verdict "$c <= $fc")"
 done
-echo "summary: ${seconds}s x${runs} median: MP3 peak RSS $(mib "$orss") MiB (<=45 $(verdict "$orss <= 45*1024")), PSS $(mib "$opss") MiB (<=25 $(verdict "$opss <= 25*1024")), private $(mib "$oanon") MiB (<=12 $(verdict "$oanon <= 12*1024")), CPU ${ocpu}s vs VLC ${vcpu}s ($(verdict "$ocpu <= $vcpu")), vs floor:${floors}, start-up ${up}s (<=0.35 $(verdict "$up <= 0.35"))"
+echo "summary: ${seconds}s x${runs} median: MP3 peak RSS $(mib "$orss") MiB (<=45 $(verdict "$orss <= 45*1024")), PSS $(mib "$opss") MiB (<=25 $(verdict "$opss <= 25*1024")), private $(mib "$oanon") MiB (<=12 $(verdict "$oanon <= 12*1024")), CPU ${ocpu}s vs VLC ${vcpu}s ($(verdict "$ocpu <= $vcpu")), vs floor:${floors}, start-up ${up}s (<=0.35 $(verdict "$up_cmp <= 0.35"))"

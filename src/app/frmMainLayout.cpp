@@ -6,9 +6,11 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QImageReader>
 #include <QLabel>
 #include <QListView>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 #include <cmath>
@@ -110,7 +112,11 @@ QPushButton* button(QWidget* parent, const char* name, QRect geometry, const QSt
 QIcon windowIcon16() {
     QIcon icon;
     for (const int size : {16, 32, 48}) {
-        icon.addFile(QStringLiteral(":/icons/orvaneplayer-%1.png").arg(size), QSize(size, size));
+        // Read as the PNG it is: a reader left to work out the format loads every image-format
+        // plug-in installed (GIF, JPEG, ICO ...) to ask each of them.
+        QImageReader reader(QStringLiteral(":/icons/orvaneplayer-%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
     }
     return icon;
 }

@@ -18,11 +18,11 @@ constexpr int kStartMs = 10000;
 // Every generated file lasts longer than a row plays.
 constexpr int kToneSeconds = 6;
 
-// Of the libraries mapped into this process, the decoder, FFmpeg's, and the subtitle parser (of
-// no use to an audio player, but its typefinder used to load it for every stream).
+// Of the libraries mapped into this process, the decoder, FFmpeg's, the subtitle parser (of no
+// use to an audio player, but its typefinder used to load it for every stream) and Theora's.
 QStringList mapped(const QString& decoder) {
-    static const QRegularExpression watched(
-        QStringLiteral("/(libgstlibav|libav(codec|format|filter)|libgstsubparse)[^/]*$"));
+    static const QRegularExpression watched(QStringLiteral(
+        "/(libgstlibav|libav(codec|format|filter)|libgstsubparse|libgsttheora)[^/]*$"));
     QFile maps(QStringLiteral("/proc/self/maps"));
     QStringList found;
     maps.open(QIODevice::ReadOnly);
@@ -68,6 +68,13 @@ class TestPlugins : public QObject {
         QTest::newRow("Ogg Opus") << encode("tone.opus", "audioresample ! opusenc ! oggmux")
                                   << "libgstopus";
         QTest::newRow("FLAC") << encode("tone.flac", "flacenc") << "libgstflac";
+        // Pictures are never decoded, so no video sink is tried for them (DirectFB's crashed the
+        // player on a machine without a display); their sound plays.
+        QTest::newRow("Ogg Vorbis with Theora video")
+            << encode("tone.ogv",
+                      "vorbisenc ! oggmux name=mux videotestsrc num-buffers=90 ! "
+                      "video/x-raw,width=64,height=48 ! theoraenc ! mux. mux.")
+            << "libgstvorbis";
         // Windows Media Audio: only FFmpeg decodes it, so it must still be there to do so.
         QTest::newRow("WMA (FFmpeg only)")
             << encode("tone.wma", "avenc_wmav2 ! asfmux") << "libgstlibav";
