@@ -126,11 +126,14 @@ void GstEngine::onWatchTick() {
         m_watchTimer.stop();
         return;
     }
-    if (m_phase != Phase::Playing) {
-        return;  // still connecting: the retries look after that
+    // Still connecting: the retries look after that. A file on a web server is no live stream:
+    // its download ends, or waits while the queue is full, long before playback does, and a
+    // second connection would start it over from the beginning. The watchdog sees its position
+    // stop if it ever does.
+    if (m_phase != Phase::Playing || m_main->isFinite()) {
+        return;
     }
-    const bool silent =
-        m_main->msSinceData() > kStallMs || (m_main->sourceEnded() && !m_main->isFinite());
+    const bool silent = m_main->msSinceData() > kStallMs || m_main->sourceEnded();
     if (!silent) {
         // Data came back on the held connection. A second connection already on its way still
         // takes over when it plays: it starts near live, where the old one has a backlog.
@@ -153,9 +156,9 @@ void GstEngine::onWake() {
     if (m_phase == Phase::Reconnecting && !m_mainActive && !m_resolving) {
         m_schedule.reset();
         scheduleRetry(m_schedule.gapDelayMs());
-    } else if (m_phase == Phase::Playing && !m_standby) {
+    } else if (m_phase == Phase::Playing && !m_standby && !m_main->isFinite()) {
         // A connection that lived through a suspend or a change of network is most likely
-        // dead without knowing it; keep it until a new one plays.
+        // dead without knowing it; keep it until a new one plays. (A file would start over.)
         m_stalled = true;
         startStandby();
     }
