@@ -126,12 +126,8 @@ void GstEngine::onWatchTick() {
         m_watchTimer.stop();
         return;
     }
-    // Still connecting: the retries look after that. A file on a web server is no live stream:
-    // its download ends, or waits while the queue is full, long before playback does, and a
-    // second connection would start it over from the beginning. The watchdog sees its position
-    // stop if it ever does.
-    if (m_phase != Phase::Playing || m_main->isFinite()) {
-        return;
+    if (m_phase != Phase::Playing) {
+        return;  // still connecting: the retries look after that
     }
     const bool silent = m_main->msSinceData() > kStallMs || m_main->sourceEnded();
     if (!silent) {
@@ -140,7 +136,11 @@ void GstEngine::onWatchTick() {
         m_stalled = false;
         return;
     }
-    if (m_stalled || !m_wanted) {
+    // A file on a web server is no live stream: its download ends, or waits while the queue is
+    // full, long before playback does, and a second connection would start it over from the
+    // beginning. The watchdog sees its position stop if it ever does. (Asked only of a silent
+    // source, so a playing stream costs no query a tick.)
+    if (m_stalled || !m_wanted || m_main->isFinite()) {
         return;
     }
     qCInfo(lcEngine) << "no data for" << m_main->msSinceData() << "ms; opening a second connection";
