@@ -106,19 +106,16 @@ class TestParsers : public QObject {
                             const QStringList& expected, const QUrl& base = kWeb) {
             QTest::newRow(name) << format << body << base << expected;
         };
-        row("pls: by number, not by line", F::Pls, "File2=http://h/2\nFile1=http://h/1\n",
+        row("pls: by number, not by line or NumberOfEntries", F::Pls,
+            "NumberOfEntries=1\nFile2=http://h/2\nFile1=http://h/1\n",
             {"http://h/1|", "http://h/2|"});
-        row("pls: keys in any case", F::Pls, "FILE1 = http://h/a \n", {"http://h/a|"});
-        row("pls: title of the same number", F::Pls, "Title1= Two  FM \nFile1=http://h/a\n",
-            {"http://h/a|Two FM"});
-        row("pls: NumberOfEntries ignored", F::Pls,
-            "NumberOfEntries=1\nFile1=http://h/1\nFile2=http://h/2\n",
-            {"http://h/1|", "http://h/2|"});
+        row("pls: keys in any case, title of the same number", F::Pls,
+            "Title1= Two  FM \nFILE1 = http://h/a \n", {"http://h/a|Two FM"});
         row("pls: first of two equal numbers", F::Pls, "File2=http://h/a\nFile02=http://h/b\n",
             {"http://h/a|"});
-        row("pls: bad numbers", F::Pls, "FileX=http://h/x\nFile99999999999999999999=http://h/y\n",
-            {});
-        row("pls: comments", F::Pls, "; File1=http://h/x\n# File1=http://h/y\nFile1=http://h/a\n",
+        row("pls: bad numbers and comments", F::Pls,
+            "FileX=http://h/x\nFile99999999999999999999=http://h/y\n; File1=http://h/x\n"
+            "# File1=http://h/y\nFile1=http://h/a\n",
             {"http://h/a|"});
         row("pls: relative", F::Pls, "File1=relative/one\n",
             {"http://radio.test:8000/lists/relative/one|"});
@@ -127,9 +124,9 @@ class TestParsers : public QObject {
             "#EXTINF:-1,One\nhttp://h/1\nhttp://h/2", {"http://h/1|One", "http://h/2|"});
         row("m3u: title after the first comma outside quotes", F::M3u,
             "#EXTINF:-1 tvg-name=\"a, b\",Main, HQ\nhttp://h/m\n", {"http://h/m|Main, HQ"});
-        row("m3u: CR, LF and CRLF", F::M3u, "http://h/1\rhttp://h/2\r\nhttp://h/3\n",
+        row("m3u: CR, LF, CRLF, comments and blank lines", F::M3u,
+            "  # note\n\n\thttp://h/1\rhttp://h/2\r\nhttp://h/3\n",
             {"http://h/1|", "http://h/2|", "http://h/3|"});
-        row("m3u: comments and blank lines", F::M3u, "  # note\n\n\thttp://h/1\n", {"http://h/1|"});
         row("m3u: playlist title for the rest", F::M3u, "#PLAYLIST:Station\nhttp://h/1\n",
             {"http://h/1|Station"});
         row("m3u: relative references", F::M3u, "../b.aac\n/root.mp3\n//other.test/x\n",
@@ -138,10 +135,9 @@ class TestParsers : public QObject {
         row("m3u: a Latin-1 line", F::M3u, "#EXTINF:1,Caf\xE9\nhttp://h/1\n",
             {QStringLiteral("http://h/1|Café")});
         row("m3u: byte-order mark", F::M3u, "\xEF\xBB\xBFhttp://h/1\n", {"http://h/1|"});
-        row("asx: mixed case, unquoted", F::Asx, "<ASX><Entry><REF HREF=http://h/a></ENTRY>",
-            {"http://h/a|"});
-        row("asx: single quotes, spaces", F::Asx, "<asx><entry><ref href = 'http://h/a' /></entry>",
-            {"http://h/a|"});
+        row("asx: mixed case, unquoted, single quotes, spaces", F::Asx,
+            "<ASX><Entry><REF HREF=http://h/a></ENTRY><entry><ref href = 'http://h/b' /></entry>",
+            {"http://h/a|", "http://h/b|"});
         row("asx: raw and escaped '&'", F::Asx,
             "<asx><ref href=\"http://h/a?x=1&y=2\"/><ref href=\"http://h/b?x=1&amp;y=2\"/>",
             {"http://h/a?x=1&y=2|", "http://h/b?x=1&y=2|"});
@@ -149,12 +145,10 @@ class TestParsers : public QObject {
             "<asx><entry><ref href=\"http://h/1\"/><ref "
             "href=\"http://h/2\"/><title>T</title></entry>",
             {"http://h/1|T", "http://h/2|T"});
-        row("asx: CDATA title", F::Asx,
-            "<asx><entry><title><![CDATA[Day & Night]]></title><ref href=\"http://h/a\"/></entry>",
-            {"http://h/a|Day & Night"});
-        row("asx: numeric references", F::Asx,
-            "<asx><entry><title>&#67;af&#xE9; &x; &#xD800;</title><ref href=\"http://h/a\"/>",
-            {QStringLiteral("http://h/a|Café &x; &#xD800;")});
+        row("asx: CDATA and numeric references in titles", F::Asx,
+            "<asx><entry><title><![CDATA[Day & Night]]></title><ref href=\"http://h/a\"/></entry>"
+            "<entry><title>&#67;af&#xE9; &x; &#xD800;</title><ref href=\"http://h/b\"/>",
+            {"http://h/a|Day & Night", QStringLiteral("http://h/b|Café &x; &#xD800;")});
         row("asx: banner and commented ref", F::Asx,
             "<asx><!-- <ref href=\"http://h/x\"/> --><entry><banner href=\"http://h/b.png\"/>"
             "<ref href=\"http://h/a\"/></entry>",
@@ -186,14 +180,12 @@ class TestParsers : public QObject {
             "<x:playlist xmlns:x=\"http://xspf.org/ns/0/\"><x:trackList><x:track><x:location>"
             "http://h/1?a=1&amp;b=2</x:location></x:track></x:trackList></x:playlist>",
             {"http://h/1?a=1&b=2|"});
-        row("local: relative to its folder", F::M3u, "a b.mp3\n../d.pls\n",
-            {"/srv/lists/a b.mp3|", "/srv/d.pls|"}, kLocal);
-        row("local: Windows separators", F::M3u, "sub\\c#1.ogg\n", {"/srv/lists/sub/c#1.ogg|"},
+        row("local: relative to its folder, Windows separators", F::M3u,
+            "a b.mp3\n../d.pls\nsub\\c#1.ogg\n",
+            {"/srv/lists/a b.mp3|", "/srv/d.pls|", "/srv/lists/sub/c#1.ogg|"}, kLocal);
+        row("local: absolute paths and file URLs; a drive letter is nothing here", F::M3u,
+            "/abs/e.mp3\nfile:///abs/f%20g.mp3\nD:\\x.mp3\n", {"/abs/e.mp3|", "/abs/f g.mp3|"},
             kLocal);
-        row("local: absolute paths and file URLs", F::M3u, "/abs/e.mp3\nfile:///abs/f%20g.mp3\n",
-            {"/abs/e.mp3|", "/abs/f g.mp3|"}, kLocal);
-        row("local: a drive letter is nothing here", F::M3u, "D:\\x.mp3\nhttp://h/w\n",
-            {"http://h/w|"}, kLocal);
     }
     void parse() {
         QFETCH(F, format);
