@@ -64,10 +64,10 @@ class TestWatchdog : public QObject {
             Rig r;
             r.form.cmdPlay_Click();
             for (const double p : row.moving) {
-                r.engine->position = p;
+                r.engine->positions = {p};
                 r.tick();
             }
-            r.engine->position = row.stuck;
+            r.engine->positions = {row.stuck};
             r.engine->calls.clear();
             const int first = r.ticksToRestart();
             // "RESTARTING" only while the whole seconds are 0; the URL is not written again.
@@ -157,13 +157,13 @@ class TestWatchdog : public QObject {
             {3599.5, "59:59"},   {3600, "1:00:00"}, {36000, "10:00:00"}, {360000, "100:00:00"},
             {0.5, "STOP"},       {12, "00:12"},     {0.999, "STOP"}};
         for (const auto& [p, text] : resting) {
-            r.engine->position = p;
+            r.engine->positions = {p};
             r.tick();
             QCOMPARE(r.counter(), QLatin1String(text));
         }
         // Watching below one second: the caption stays as it was.
         r.form.cmdPlay_Click();
-        r.engine->position = 0.5;
+        r.engine->positions = {0.5};
         r.tick();
         QCOMPARE(r.counter(), QStringLiteral("PLAY"));
     }
@@ -174,7 +174,7 @@ class TestWatchdog : public QObject {
         r.engine->onPlay = [&] {
             seenAtPlay = {r.counter(), r.form.lblNowPlaying->text(), r.engine->url};
         };
-        r.engine->position = 30;
+        r.engine->positions = {30};
         r.tick();
         r.form.FailCounter = 5;
         r.form.comboSourceList->setEditText(QStringLiteral("Other, http://127.0.0.1:2/x,y"));
