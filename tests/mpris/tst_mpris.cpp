@@ -128,15 +128,12 @@ class TestMpris : public QObject {
     void initTestCase() {
         setErrorHandler(&recordError);
         QVERIFY(QDBusConnection::sessionBus().isConnected());
-        m_bus = std::make_unique<ScriptedForm>();
-        m_list.load(m_bus->form);
-        m_twin = std::make_unique<ScriptedForm>();
-        m_list.load(m_twin->form);
+        m_list.load(m_bus.form);
+        m_list.load(m_twin.form);
         // A second player, as another running instance would be: a connection of its own.
-        m_twin->form.Mpris = std::make_unique<MprisBridge>(
-            m_twin->form, QDBusConnection::connectToBus(QDBusConnection::SessionBus, "twin"));
+        m_twin.form.Mpris = std::make_unique<MprisBridge>(
+            m_twin.form, QDBusConnection::connectToBus(QDBusConnection::SessionBus, "twin"));
         m_client = std::make_unique<Client>();
-        QVERIFY(m_bus->form.Mpris);
     }
     void cleanupTestCase() {
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
@@ -152,8 +149,8 @@ class TestMpris : public QObject {
     }
     // The introspection data lists exactly the MPRIS2 members, with their D-Bus types and access.
     void interfacesAreMpris2() {
-        QCOMPARE(m_bus->form.Mpris->serviceName(), kService);
-        QCOMPARE(m_twin->form.Mpris->serviceName(),
+        QCOMPARE(m_bus.form.Mpris->serviceName(), kService);
+        QCOMPARE(m_twin.form.Mpris->serviceName(),
                  kService + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid()));
 
         const QDBusMessage r =
@@ -212,8 +209,8 @@ class TestMpris : public QObject {
     }
     // Each command over the bus leaves the state and labels that clicks leave on the twin.
     void commandsLeaveWhatClicksLeave() {
-        frmMain& f = m_bus->form;
-        frmMain& twin = m_twin->form;
+        frmMain& f = m_bus.form;
+        frmMain& twin = m_twin.form;
         const QString odd = QStringLiteral("http://127.0.0.1/x,y.mp3");
         const QString escaped = QStringLiteral("http://127.0.0.1/x%2Cy.mp3");
         // The method (or "Volume" and a value), then what a user does by hand for the same effect.
@@ -252,8 +249,8 @@ class TestMpris : public QObject {
             }
             byHand();
             QVERIFY2(looks(f) == looks(twin), name);
-            QCOMPARE(m_bus->engine->count("play"), m_twin->engine->count("play"));
-            QCOMPARE(m_bus->engine->count("stop"), m_twin->engine->count("stop"));
+            QCOMPARE(m_bus.engine->count("play"), m_twin.engine->count("play"));
+            QCOMPARE(m_bus.engine->count("stop"), m_twin.engine->count("stop"));
         }
 
         // Volumes beyond the ends are clamped as the buttons clamp.
@@ -276,8 +273,8 @@ class TestMpris : public QObject {
         QVERIFY(!(f.windowState() & Qt::WindowMinimized));
     }
     void changesReachTheBusWithinASecond() {
-        frmMain& f = m_bus->form;
-        test::ScriptedEngine& engine = *m_bus->engine;
+        frmMain& f = m_bus.form;
+        test::ScriptedEngine& engine = *m_bus.engine;
         Client& c = *m_client;
         m_client->call(kPlayer, "Play");
         QCOMPARE(f.PlayFlag, 1);
@@ -330,8 +327,8 @@ class TestMpris : public QObject {
     const test::ListFolder m_list{
         "Radio A,http://127.0.0.1/a.mp3\r\nRadio B,http://127.0.0.1/b.mp3\r\n"
         "Radio C,http://127.0.0.1/c.mp3\r\n"};
-    std::unique_ptr<ScriptedForm> m_bus;   // driven over the bus
-    std::unique_ptr<ScriptedForm> m_twin;  // driven by clicks
+    ScriptedForm m_bus;   // driven over the bus
+    ScriptedForm m_twin;  // driven by clicks
     std::unique_ptr<Client> m_client;
 };
 
