@@ -23,12 +23,8 @@ class TestWindow : public QObject {
         QCOMPARE(w.size(), QSize(649, 276));
         QCOMPARE(w.windowIcon().pixmap(16, 16).size(), QSize(16, 16));
 
-        struct Expect {
-            QWidget* widget;
-            QRect rect;
-            QString text;
-        };
-        const QList<Expect> expected = {
+        // Each control's place and its caption before start-up.
+        const std::tuple<QWidget*, QRect, QString> expected[] = {
             {w.cmdVolDown, {360, 160, 121, 57}, "\\/"},
             {w.cmdVolUpSmall, {608, 160, 33, 57}, "/\\"},
             {w.cmdVolDownSmall, {328, 160, 33, 57}, "\\/"},
@@ -45,15 +41,15 @@ class TestWindow : public QObject {
             {w.lblSource, {16, 48, 617, 17}, "NO SOURCE SELECTED"},
             {w.lblBackground1, {8, 8, 633, 57}, ""},
         };
-        for (const Expect& e : expected) {
-            QCOMPARE(e.widget->geometry(), e.rect);
-            if (auto* l = qobject_cast<QLabel*>(e.widget)) {
-                QCOMPARE(l->text(), e.text);
+        for (const auto& [widget, rect, text] : expected) {
+            QCOMPARE(widget->geometry(), rect);
+            if (auto* l = qobject_cast<QLabel*>(widget)) {
+                QCOMPARE(l->text(), text);
                 QCOMPARE(l->textFormat(), Qt::PlainText);
-            } else if (auto* b = qobject_cast<QPushButton*>(e.widget)) {
-                QCOMPARE(b->text(), e.text);
-            } else if (auto* c = qobject_cast<QComboBox*>(e.widget)) {
-                QCOMPARE(c->currentText(), e.text);
+            } else if (auto* b = qobject_cast<QPushButton*>(widget)) {
+                QCOMPARE(b->text(), text);
+            } else if (auto* c = qobject_cast<QComboBox*>(widget)) {
+                QCOMPARE(c->currentText(), text);
             }
         }
         QCOMPARE(w.tmrDisplayUpdate->interval(), 1000);
