@@ -16,7 +16,8 @@ namespace orvane::test {
 
 // An engine that answers from a script and logs every call in order ("status", "sourceURL",
 // "name", "position", "play", "stop", "url=...", "volume", "volume=N"). Position reads take the
-// queue's front, and the last one stays; `adjustVolume` decides what volume it keeps.
+// queue's front, and the last one stays (never empty it); `adjustVolume` decides what volume it
+// keeps.
 class ScriptedEngine final : public MediaBackend {
   public:
     QString url;
