@@ -2,14 +2,12 @@
 // The window as the desktop's media controls on a private session bus, beside a twin window
 // driven by real button clicks.
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QXmlStreamReader>
@@ -64,15 +62,9 @@ class Client : public QObject {
     Q_OBJECT
   public:
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "client");
-    QElapsedTimer clock;
-    struct Change {
-        qint64 atMs;
-        QVariantMap properties;
-    };
-    QList<Change> changes;
+    QList<QVariantMap> changes;  // the player's PropertiesChanged, Metadata as a map
 
     Client() {
-        clock.start();
         bus.connect(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                     QStringLiteral("PropertiesChanged"), this,
                     SLOT(onChanged(QString, QVariantMap, QStringList)));
@@ -92,20 +84,25 @@ class Client : public QObject {
              {kPlayer, name, QVariant::fromValue(QDBusVariant(value))});
     }
     QVariantMap metadata() { return asMap(get(kPlayer, QStringLiteral("Metadata"))); }
-    // The first change at or after index `from` that `matches`, waiting up to the deadline.
-    std::optional<Change> waitFor(qsizetype from,
-                                  const std::function<bool(const QVariantMap&)>& matches) {
-        for (qsizetype i = from;; ++i) {
-            if (i >= changes.size() &&
-                !QTest::qWaitFor([&] { return i < changes.size(); }, kChangeDeadlineMs + 500)) {
-                return std::nullopt;
-            }
-            if (matches(changes[i].properties)) {
-                return changes[i];
-            }
-        }
+    // The first change at or after index `from` that `matches`, if it is on the bus by the
+    // deadline, counted from the call.
+    std::optional<QVariantMap> waitFor(qsizetype from,
+                                       const std::function<bool(const QVariantMap&)>& matches) {
+        std::optional<QVariantMap> found;
+        const bool arrived = QTest::qWaitFor(
+            [&] {
+                for (; !found && from < changes.size(); ++from) {
+                    if (matches(changes[from])) {
+                        found = changes[from];
+                    }
+                }
+                return found.has_value();
+            },
+            kChangeDeadlineMs);
+        return arrived ? found : std::nullopt;
     }
-    std::optional<Change> waitFor(qsizetype from, const QString& property, const QVariant& value) {
+    std::optional<QVariantMap> waitFor(qsizetype from, const QString& property,
+                                       const QVariant& value) {
         return waitFor(from, [&](const QVariantMap& p) { return p.value(property) == value; });
     }
     static QString titleOf(const QVariantMap& p) {
@@ -119,7 +116,7 @@ class Client : public QObject {
             if (props.contains(QStringLiteral("Metadata"))) {
                 props[QStringLiteral("Metadata")] = asMap(props.value(QStringLiteral("Metadata")));
             }
-            changes.append({clock.elapsed(), props});
+            changes.append(props);
         }
     }
 };
@@ -130,34 +127,28 @@ class TestMpris : public QObject {
     void initTestCase() {
         setErrorHandler(&recordError);
         QVERIFY(QDBusConnection::sessionBus().isConnected());
-        m_bus = std::make_unique<ScriptedForm>();
-        m_list.load(m_bus->form);
-        m_twin = std::make_unique<ScriptedForm>();
-        m_list.load(m_twin->form);
+        m_list.load(m_bus.form);
+        m_list.load(m_twin.form);
         // A second player, as another running instance would be: a connection of its own.
-        m_twin->form.Mpris = std::make_unique<MprisBridge>(
-            m_twin->form, QDBusConnection::connectToBus(QDBusConnection::SessionBus, "twin"));
+        m_twin.form.Mpris = std::make_unique<MprisBridge>(
+            m_twin.form, QDBusConnection::connectToBus(QDBusConnection::SessionBus, "twin"));
         m_client = std::make_unique<Client>();
-        QVERIFY(m_bus->form.Mpris);
     }
     void cleanupTestCase() {
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
-    // Rounding and the title's shape; clamping and track changes show over the bus below.
+    // Titles without an artist and the values the bus cannot carry; artists, rounding (0.29 is
+    // 28.99...), clamping and track changes show over the bus below.
     void valuesMapAsTheBusExpects() {
-        QCOMPARE(mpris::volumePercent(0.304), 30);
-        QCOMPARE(mpris::volumePercent(0.306), 31);
         QCOMPARE(mpris::volumePercent(std::nan("")), std::nullopt);
-        QCOMPARE(mpris::artistsOf(QStringLiteral("Artist - Song")), QStringList{"Artist"});
         QCOMPARE(mpris::artistsOf(QStringLiteral("Artist-Song")), QStringList{});
         QCOMPARE(mpris::artistsOf(QStringLiteral(" - Song")), QStringList{});
         QVERIFY(mpris::isSupportedUri(QStringLiteral("file:///music/x.ogg")));
     }
     // The introspection data lists exactly the MPRIS2 members, with their D-Bus types and access.
     void interfacesAreMpris2() {
-        const QString player = m_bus->form.Mpris->serviceName();
-        QCOMPARE(player, kService);
-        QCOMPARE(m_twin->form.Mpris->serviceName(),
+        QCOMPARE(m_bus.form.Mpris->serviceName(), kService);
+        QCOMPARE(m_twin.form.Mpris->serviceName(),
                  kService + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid()));
 
         const QDBusMessage r =
@@ -216,8 +207,8 @@ class TestMpris : public QObject {
     }
     // Each command over the bus leaves the state and labels that clicks leave on the twin.
     void commandsLeaveWhatClicksLeave() {
-        frmMain& f = m_bus->form;
-        frmMain& twin = m_twin->form;
+        frmMain& f = m_bus.form;
+        frmMain& twin = m_twin.form;
         const QString odd = QStringLiteral("http://127.0.0.1/x,y.mp3");
         const QString escaped = QStringLiteral("http://127.0.0.1/x%2Cy.mp3");
         // The method (or "Volume" and a value), then what a user does by hand for the same effect.
@@ -256,11 +247,9 @@ class TestMpris : public QObject {
             }
             byHand();
             QVERIFY2(looks(f) == looks(twin), name);
-            QCOMPARE(m_bus->engine->count("play"), m_twin->engine->count("play"));
-            QCOMPARE(m_bus->engine->count("stop"), m_twin->engine->count("stop"));
+            QCOMPARE(m_bus.engine->count("play"), m_twin.engine->count("play"));
+            QCOMPARE(m_bus.engine->count("stop"), m_twin.engine->count("stop"));
         }
-        QCOMPARE(f.lblNowPlaying->text(), escaped);
-        QCOMPARE(f.lblVolume->text(), QStringLiteral("29%"));
 
         // Volumes beyond the ends are clamped as the buttons clamp.
         m_client->set("Volume", 7.0);
@@ -282,8 +271,8 @@ class TestMpris : public QObject {
         QVERIFY(!(f.windowState() & Qt::WindowMinimized));
     }
     void changesReachTheBusWithinASecond() {
-        frmMain& f = m_bus->form;
-        test::ScriptedEngine& engine = *m_bus->engine;
+        frmMain& f = m_bus.form;
+        test::ScriptedEngine& engine = *m_bus.engine;
         Client& c = *m_client;
         m_client->call(kPlayer, "Play");
         QCOMPARE(f.PlayFlag, 1);
@@ -292,20 +281,18 @@ class TestMpris : public QObject {
         QVERIFY(c.waitFor(0, "PlaybackStatus", "Playing"));
         QVERIFY(c.waitFor(0, [](const QVariantMap& p) { return Client::titleOf(p) == "Radio A"; }));
 
-        // Titles as the engine reports them, each timed to its PropertiesChanged.
+        // Titles as the engine reports them, each on the bus within the deadline.
         for (int i = 1; i <= 5; ++i) {
             const QString title = QStringLiteral("Artist %1 - Song %1").arg(i);
             const qsizetype from = c.changes.size();
-            const qint64 changedAt = c.clock.elapsed();
             engine.name = title;
             const auto change =
                 c.waitFor(from, [&](const QVariantMap& p) { return Client::titleOf(p) == title; });
             QVERIFY2(change, qPrintable(title));
-            const QVariantMap meta = change->properties.value("Metadata").toMap();
+            const QVariantMap meta = change->value("Metadata").toMap();
             QCOMPARE(meta.value("xesam:artist").toStringList(),
                      QStringList{title.section(" - ", 0, 0)});
             QCOMPARE(meta.value("xesam:album").toString(), "Radio A");
-            QVERIFY2(change->atMs - changedAt <= kChangeDeadlineMs, qPrintable(title));
         }
 
         // The same title again says nothing: the next signal carries only the volume.
@@ -314,8 +301,7 @@ class TestMpris : public QObject {
         engine.name = QStringLiteral("Artist 5 - Song 5");
         engine.vol = 40;
         auto change = c.waitFor(from, [](const QVariantMap&) { return true; });
-        QVERIFY(change);
-        QCOMPARE(change->properties, (QVariantMap{{"Volume", 0.4}}));
+        QCOMPARE(change, std::optional(QVariantMap{{"Volume", 0.4}}));
 
         // Buffering is not playing.
         engine.statusText = QStringLiteral("Buffering 40%");
@@ -329,7 +315,7 @@ class TestMpris : public QObject {
         change =
             c.waitFor(from, [](const QVariantMap& p) { return Client::titleOf(p) == "Radio B"; });
         QVERIFY(change);
-        const QVariantMap meta = change->properties.value("Metadata").toMap();
+        const QVariantMap meta = change->value("Metadata").toMap();
         QCOMPARE(meta.value("xesam:album").toString(), "Radio B");
         QCOMPARE(meta.value("xesam:url").toString(), "http://127.0.0.1/b.mp3");
         QVERIFY(meta.value("mpris:trackid").value<QDBusObjectPath>().path() != track);
@@ -339,8 +325,8 @@ class TestMpris : public QObject {
     const test::ListFolder m_list{
         "Radio A,http://127.0.0.1/a.mp3\r\nRadio B,http://127.0.0.1/b.mp3\r\n"
         "Radio C,http://127.0.0.1/c.mp3\r\n"};
-    std::unique_ptr<ScriptedForm> m_bus;   // driven over the bus
-    std::unique_ptr<ScriptedForm> m_twin;  // driven by clicks
+    ScriptedForm m_bus;   // driven over the bus
+    ScriptedForm m_twin;  // driven by clicks
     std::unique_ptr<Client> m_client;
 };
 

@@ -31,13 +31,8 @@ class TestPlatform : public QObject {
     }
     void dispatchHandsErrorsToTheHandler() {
         const ErrorHandler previous = setErrorHandler(&recordError);
-        bool after = false;
-        dispatch([&] {
-            throw RuntimeError(err::InvalidPropertyValue);
-            after = true;
-        });
+        dispatch([] { throw RuntimeError(err::InvalidPropertyValue); });
         QCOMPARE(g_seen, QStringLiteral("Run-time error '380': Invalid property value"));
-        QVERIFY(!after);
         dispatch([] { throw std::runtime_error("boom"); });
         QCOMPARE(g_seen, QStringLiteral("Run-time error '51': boom"));
         g_seen.clear();
@@ -51,13 +46,11 @@ class TestPlatform : public QObject {
         QObject outside;
         int ran = 0;
         QTimer ticker;
-        ticker.setInterval(1);
         connect(&ticker, &QTimer::timeout, &outside, [&ran] { ++ran; });
-        ticker.start();
+        ticker.start(1);
         QDialog box;
         int boxTicks = 0;
         QTimer boxTimer(&box);  // the box's own timers still run: this one closes it
-        boxTimer.setInterval(1);
         connect(&boxTimer, &QTimer::timeout, &box, [&] {
             dispatch([&ran] { ++ran; });
             if (++boxTicks == 20) {
@@ -66,7 +59,7 @@ class TestPlatform : public QObject {
         });
         QMetaObject::invokeMethod(
             &outside, [&ran] { ++ran; }, Qt::QueuedConnection);
-        boxTimer.start();
+        boxTimer.start(1);
         QCOMPARE(execAlone(box), int(QDialog::Accepted));
         QCOMPARE(ran, 0);
         QVERIFY(!handlersHeld());

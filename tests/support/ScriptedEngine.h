@@ -16,15 +16,15 @@ namespace orvane::test {
 
 // An engine that answers from a script and logs every call in order ("status", "sourceURL",
 // "name", "position", "play", "stop", "url=...", "volume", "volume=N"). Position reads take the
-// queue's front, or `position` once it is empty; `adjustVolume` decides what volume it keeps.
+// queue's front, and the last one stays (never empty it); `adjustVolume` decides what volume it
+// keeps.
 class ScriptedEngine final : public MediaBackend {
   public:
     QString url;
     QString statusText;
     QString name = QStringLiteral("Scripted Name");
     QString sourceURL = QStringLiteral("http://127.0.0.1/scripted");
-    double position = 0;
-    mutable std::deque<double> positions;
+    mutable std::deque<double> positions{0};
     int vol = 50;
     std::function<int(int)> adjustVolume = [](int v) { return v; };
     std::function<void()> onPlay;                // inside play(), before it is logged
@@ -38,11 +38,10 @@ class ScriptedEngine final : public MediaBackend {
     void play() override { log(QStringLiteral("play"), onPlay ? (onPlay(), 0) : 0); }
     void stop() override { log(QStringLiteral("stop"), 0); }
     double currentPosition() const override {
-        if (positions.empty()) {
-            return log(QStringLiteral("position"), position);
-        }
         const double p = positions.front();
-        positions.pop_front();
+        if (positions.size() > 1) {
+            positions.pop_front();
+        }
         return log(QStringLiteral("position"), p);
     }
     int volume() const override { return log(QStringLiteral("volume"), vol); }
