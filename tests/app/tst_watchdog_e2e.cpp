@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The whole chain for real: the window, the GStreamer engine and a local Icecast server. The
-// watchdog must bring the stream back by itself after a stalled server (how the engine alone
-// recovers from the other faults is shown against the same server in test_gstbackend; the labels
-// and the counter's words are pinned with a scripted engine in test_watchdog).
+// watchdog must bring the stream back by itself after a stalled server. How the engine alone
+// recovers from the other faults, and the titles it reads, are shown against the same server in
+// test_gstbackend; what the labels and the counter show, with a scripted engine in test_watchdog.
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
@@ -41,11 +41,9 @@ class TestWatchdogEndToEnd : public QObject {
             return form.WindowsMediaPlayer1->controls().currentPosition();
         };
         const auto counter = [&] { return form.lblCounter->text(); };
-        // 1. PLAY: the time counts up and the stream's title shows.
+        // 1. PLAY: the time counts up.
         QTest::mouseClick(form.cmdPlay, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(counter(), QStringLiteral("00:01"), kFirstTickMs);
-        QTRY_COMPARE_WITH_TIMEOUT(form.lblNowPlaying->text(),
-                                  QLatin1String(IcecastFixture::kFirstTitle), 5000);
 
         // 2. A true stall: the server freezes with the connection open. The position freezes
         // once the buffered audio has played, and fifteen ticks later the watchdog restarts.
