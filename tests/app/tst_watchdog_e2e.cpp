@@ -29,7 +29,6 @@ class TestWatchdogEndToEnd : public QObject {
     Q_OBJECT
   private slots:
     void keepsPlayingThroughStallsAndDrops() {
-        initGStreamer(nullptr, nullptr);
         IcecastFixture icecast;
         QVERIFY2(icecast.start(), qPrintable(icecast.lastError()));
         const test::ListFolder list("Local Test Radio," + icecast.url().toUtf8() + '\n');

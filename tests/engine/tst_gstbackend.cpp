@@ -67,7 +67,6 @@ class TestGstBackend : public QObject {
 
   private slots:
     void initTestCase() {
-        initGStreamer(nullptr, nullptr);
         // The QT_NO_GLIB run proves that bus messages reach the engine without GLib's main loop.
         const QByteArray dispatcher =
             QAbstractEventDispatcher::instance()->metaObject()->className();
