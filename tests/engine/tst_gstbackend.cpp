@@ -264,6 +264,7 @@ class TestGstBackend : public QObject {
             case Fault::SourceDrop:
                 m_ice.killSource();
                 QVERIFY(reconnecting());
+                ICE_OK(m_ice.startSource());
                 break;
             case Fault::ServerRestart:
                 m_ice.stopServer();
@@ -274,13 +275,11 @@ class TestGstBackend : public QObject {
             case Fault::MountLater:
                 QVERIFY2(reconnecting(QStringLiteral(": HTTP 404 Not Found")),
                          qPrintable(e.status()));
+                ICE_OK(m_ice.startSource());
                 break;
             case Fault::CodecSwitch:
                 ICE_OK(m_ice.startSource(IcecastFixture::Codec::OggVorbis));
                 break;
-        }
-        if (!m_ice.sourceRunning()) {
-            ICE_OK(m_ice.startSource());
         }
         QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kRecoverMs);
         QVERIFY(advances(e));
