@@ -45,8 +45,8 @@ class IcecastFixture {
     // failure), from the given bytes or from `seconds` of tone through a gst-launch encoder chain.
     QString serve(const QString& name, const QByteArray& body);
     QString encode(const QString& name, const QString& encoder, int seconds);
-    // A child process that ends with the fixture; started (and waited for) unless told not to.
-    QProcess* spawn(const QString& program, const QStringList& args, bool startNow = true);
+    // A child process, started and waited for, that ends with the fixture.
+    QProcess* spawn(const QString& program, const QStringList& args);
 
     QString mount() const { return QStringLiteral("/test.mp3"); }
     QString url() const { return urlFor(mount()); }
@@ -65,7 +65,6 @@ class IcecastFixture {
     }
     bool retrying(const std::function<bool()>& once, const std::function<bool()>& startAgain);
     bool writeConfig();
-    bool waitListenable(const QString& mount, const std::function<bool()>& alive);
     bool fail(const QString& what);
     QByteArray adminGet(const QByteArray& pathAndQuery) const;
 
