@@ -90,8 +90,13 @@ void GstEngine::closeAll() {
     cancelRetry();
     cancelResolve();
     ++m_probeToken;
-    m_main->close();
-    m_standby.reset();
+    if (!m_main->uri().isEmpty()) {
+        // A fresh playbin rather than waiting for this one to let go of its connection, which
+        // a stalled source can make a long wait (see Pipeline::discard).
+        retire(std::move(m_main));
+        m_main = makePipeline();
+    }
+    retire(std::move(m_standby));
     m_mainActive = false;
     m_stalled = false;
     m_bufferPercent = -1;

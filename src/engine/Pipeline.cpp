@@ -5,6 +5,7 @@
 
 #include <QLoggingCategory>
 #include <QMetaObject>
+#include <thread>
 
 #include "config/BuildInfo.h"
 #include "engine/AudioOutput.h"
@@ -175,6 +176,11 @@ Pipeline::Pipeline(Handler handler)
 }
 
 Pipeline::~Pipeline() {
+    discard();
+    // m_context goes last and takes any still-queued messages (and their references) with it.
+}
+
+void Pipeline::discard() {
     if (!m_playbin) {
         return;
     }
@@ -182,11 +188,20 @@ Pipeline::~Pipeline() {
         std::lock_guard guard(m_relay->lock);
         m_relay->deliver = nullptr;
         m_relay->context = nullptr;
+        m_generation = ++m_relay->generation;  // what is already queued is dropped too
     }
-    gst_element_set_state(m_playbin.get(), GST_STATE_NULL);
     g_signal_handler_disconnect(m_playbin.get(), m_sourceSetupId);
-    gst_bus_set_sync_handler(m_bus.get(), nullptr, nullptr, nullptr);  // frees the relay
-    // m_context goes last and takes any still-queued messages (and their references) with it.
+    // The way down waits for every streaming thread, and GStreamer 1.22's HTTP source can sit in
+    // a read whose cancellation libsoup never delivers until the server or TCP gives up on the
+    // connection: half a minute, or many on a dead network. The user-interface thread must not
+    // wait for that, so a thread of its own takes the playbin down and lets go of it.
+    std::thread([playbin = m_playbin.release(), bus = m_bus.release()] {
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);  // frees the relay
+        gst_object_unref(bus);
+        gst_object_unref(playbin);
+    }).detach();
+    m_relay = nullptr;
 }
 
 void Pipeline::reportBuffering(bool on) {

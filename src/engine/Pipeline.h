@@ -44,6 +44,9 @@ class Pipeline {
     void close();
     // Releases the connection but keeps the run, so its remaining messages can still be read.
     void halt();
+    // Drops the run and every message it has queued, and hands the playbin to a thread that
+    // takes it down: nothing here works afterwards, and nothing waits for the connection to go.
+    void discard();
 
     // Seconds played in this run, when the pipeline can tell.
     bool position(double* seconds) const;

@@ -230,7 +230,7 @@ void GstEngine::retire(std::unique_ptr<Pipeline> pipeline) {
         return;
     }
     // Its connection goes now; the object itself once its own message handler has returned.
-    pipeline->close();
+    pipeline->discard();
     m_retired.push_back(std::move(pipeline));
     QMetaObject::invokeMethod(
         &m_context, [this] { m_retired.clear(); }, Qt::QueuedConnection);
