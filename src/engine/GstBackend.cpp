@@ -46,11 +46,14 @@ bool isLiveNetworkUri(const QByteArray& uri) {
 
 GstEngine::GstEngine() {
     initGStreamer(nullptr, nullptr);
-    m_main = makePipeline();
+    m_player = makePipeline();
     m_retryTimer.setSingleShot(true);
     QObject::connect(&m_retryTimer, &QTimer::timeout, &m_context, [this] { onRetry(); });
     m_watchTimer.setInterval(kWatchIntervalMs);
     QObject::connect(&m_watchTimer, &QTimer::timeout, &m_context, [this] { onWatchTick(); });
+    m_drainTimer.setSingleShot(true);
+    m_drainTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_drainTimer, &QTimer::timeout, &m_context, [this] { checkDrain(); });
     QObject::connect(WakeWatcher::instance(), &WakeWatcher::wokeUp, &m_context,
                      [this] { onWake(); });
 }
@@ -59,9 +62,20 @@ GstEngine::~GstEngine() {
     // No resolve may finish into an engine that is half gone.
     m_resolver.reset();
     // The pipelines go before m_context, which takes any still-queued calls with it.
+    if (m_feed) {
+        m_feed->detach();
+    }
     m_standby.reset();
-    m_main.reset();
+    m_source.reset();
+    m_player.reset();
     m_retired.clear();
+    m_retiredConnections.clear();
+}
+
+std::unique_ptr<Connection> GstEngine::makeConnection() {
+    return std::make_unique<Connection>(
+        ++m_lastConnectionId, m_feed,
+        [this](Connection& from, GstMessage* msg) { onConnectionMessage(from, msg); });
 }
 
 std::unique_ptr<Pipeline> GstEngine::makePipeline() {
@@ -79,10 +93,31 @@ void GstEngine::fail(const StreamError& error) {
     m_error = error;
     m_mainActive = false;
     m_stalled = false;
+    m_recovering = false;
+    m_held = false;
+    m_drainTimer.stop();
     m_bufferPercent = -1;
-    // The run (generation) stays, so its remaining messages can still refine the reason.
-    m_main->halt();
+    // The run (generation) stays, so its remaining messages can still refine the reason; so
+    // does the connection's, which has stopped by itself.
+    m_player->halt();
     retire(std::move(m_standby));
+}
+
+void GstEngine::dropFeed() {
+    retire(std::move(m_source));
+    retire(std::move(m_standby));
+    if (m_feed) {
+        m_feed->detach();
+        m_feed.reset();
+    }
+    m_spliced = false;
+    m_stalled = false;
+    m_recovering = false;
+    m_held = false;
+    m_drainTimer.stop();
+    m_rateBytes = 0;
+    m_rateSeconds = 0;
+    m_ratePosition = -1;
 }
 
 void GstEngine::closeAll() {
@@ -90,15 +125,15 @@ void GstEngine::closeAll() {
     cancelRetry();
     cancelResolve();
     ++m_probeToken;
-    if (!m_main->uri().isEmpty()) {
+    if (m_player->isFed() || !m_player->uri().isEmpty()) {
         // A fresh playbin rather than waiting for this one to let go of its connection, which
         // a stalled source can make a long wait (see Pipeline::discard).
-        retire(std::move(m_main));
-        m_main = makePipeline();
+        retire(std::move(m_player));
+        m_player = makePipeline();
     }
-    retire(std::move(m_standby));
+    dropFeed();
+    m_notLive.clear();
     m_mainActive = false;
-    m_stalled = false;
     m_bufferPercent = -1;
     m_lastPosition = 0.0;
     m_warning = {};
@@ -115,7 +150,7 @@ void GstEngine::open() {
     m_round = 0;
     m_schedule.reset();
     m_phase = Phase::Connecting;
-    if (!m_main->isValid()) {
+    if (!m_player->isValid()) {
         fail(StreamError::plain(QStringLiteral("GStreamer's playbin element is not installed")));
         return;
     }
@@ -142,29 +177,68 @@ void GstEngine::attempt() {
     startMain(toUri(m_url), true);
 }
 
-void GstEngine::startMain(const QByteArray& uri, bool watch) {
+void GstEngine::startMain(const QByteArray& uri, bool live) {
     m_mainActive = true;
     m_runClock.start();
-    m_mainLive = watch && isLiveNetworkUri(uri);
     m_bufferPercent = -1;
+    if (live && isLiveNetworkUri(uri) && !m_notLive.contains(uri)) {
+        startSpliced(uri);
+    } else {
+        startDirect(uri);
+    }
+}
+
+void GstEngine::startDirect(const QByteArray& uri) {
+    dropFeed();
+    if (m_player->isFed()) {
+        retire(std::move(m_player));
+        m_player = makePipeline();
+    }
     m_lastPosition = 0.0;
     // Buffering levels are only shown while connecting.
-    if (!m_main->start(uri, m_phase == Phase::Connecting)) {
-        // The bus carries the reason, queued before this call: let it speak first.
-        QMetaObject::invokeMethod(
-            &m_context,
-            [this, token = ++m_startToken, uri] {
-                if (token == m_startToken && m_mainActive) {
-                    mainEnded(StreamError::plain(
-                                  QStringLiteral("Cannot open %1").arg(QString::fromUtf8(uri))),
-                              false);
-                }
-            },
-            Qt::QueuedConnection);
+    if (!m_player->start(uri, m_phase == Phase::Connecting)) {
+        reportStartFailure(uri);
     }
-    if (m_mainLive) {
-        m_watchTimer.start();
+}
+
+void GstEngine::startSpliced(const QByteArray& uri) {
+    m_spliced = true;
+    if (!m_feed) {
+        m_feed = std::make_shared<LiveFeed>(&m_context,
+                                            [this](const FeedNote& note) { onFeedNote(note); });
     }
+    // The player lasts as long as the stream, through every new connection; only a player that
+    // failed or never started is made anew.
+    if (!m_player->isFed() || !m_player->isRunning()) {
+        retire(std::move(m_player));
+        m_player = makePipeline();
+        m_held = false;
+        m_lastPosition = 0.0;
+        if (!m_player->startFed(m_feed)) {
+            reportStartFailure(uri);
+            return;
+        }
+    }
+    retire(std::move(m_source));
+    m_source = makeConnection();
+    if (!m_source->start(uri)) {
+        reportStartFailure(uri);
+    }
+    m_watchTimer.start();
+}
+
+void GstEngine::reportStartFailure(const QByteArray& uri) {
+    // The bus carries the reason, queued before this call: let it speak first.
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, token = ++m_startToken, uri] {
+            if (token == m_startToken && m_mainActive) {
+                const StreamError e = StreamError::plain(
+                    QStringLiteral("Cannot open %1").arg(QString::fromUtf8(uri)));
+                m_spliced ? sourceEnded(e, false) : mainEnded(e, false);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void GstEngine::startResolve(const QUrl& url, bool knownPlaylist) {
@@ -201,7 +275,8 @@ bool GstEngine::readAsPlaylist(const StreamError& error) {
     if (!isFetchable(url)) {
         return false;
     }
-    m_main->close();
+    dropFeed();
+    m_player->close();
     m_probeReason = error;
     startResolve(url, true);
     return true;
@@ -320,7 +395,7 @@ double GstEngine::currentPosition() const {
     }
     // A query that fails now and then (during a state change) repeats the last answer rather
     // than dropping to 0, which would look like a restart.
-    m_main->position(&m_lastPosition);
+    m_player->position(&m_lastPosition);
     return m_lastPosition;
 }
 
@@ -331,10 +406,8 @@ void GstEngine::setVolume(int volume) {
 
 void GstEngine::applyVolume() {
     // The slider is perceptual: 50 should sound about half as loud, not be half the amplitude.
-    for (Pipeline* p : {m_main.get(), m_standby.get()}) {
-        if (p && p->isValid()) {
-            p->setVolume(m_volume / 100.0);
-        }
+    if (m_player->isValid()) {
+        m_player->setVolume(m_volume / 100.0);
     }
 }
 
@@ -348,7 +421,7 @@ QString GstEngine::status() const {
             }
             return QStringLiteral("Connecting");
         case Phase::Playing:
-            return m_stalled ? reconnectingStatus() : QStringLiteral("Playing");
+            return m_stalled || m_recovering ? reconnectingStatus() : QStringLiteral("Playing");
         case Phase::Reconnecting:
             return reconnectingStatus();
         case Phase::Stopped:

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the engine does when a stream ends, fails or goes silent while the user wants it to play.
 #include <QLoggingCategory>
+#include <algorithm>
 
 #include "engine/GstEngine.h"
 #include "engine/NetworkWatch.h"
@@ -14,36 +15,92 @@ namespace {
 // A live stream that delivers nothing for this long gets a second connection. Long enough that
 // the ordinary unevenness of a stream over the internet never triggers it, short enough that a
 // fresh connection usually takes over before the audio already buffered (the server's burst of
-// several seconds) has run out.
+// several seconds) has run out. The silence is the server's: a connection never waits for the
+// player, so a full queue downstream cannot look like one.
 constexpr qint64 kStallMs = 3000;
+// The player stands still this long before its last audio has been heard: what it holds then is
+// heard when data comes again, and what comes then is not too late for the sound server.
+constexpr qint64 kHoldMarginMs = 30;
+// After the player starts or resumes, its queues fill before it takes bytes at the pace it plays
+// them: the byte rate is measured only after this many watch ticks.
+constexpr int kRateWarmupTicks = 12;
+// Until measured, a stream is taken to bring 128 kbit/s.
+constexpr double kDefaultByteRate = 16000;
+// After running dry, the player resumes once this much audio is queued again.
+constexpr double kRefillSeconds = 0.1;
 
 }  // namespace
 
 void GstEngine::mainEnded(const StreamError& error, bool endOfStream) {
+    // The player ended on its own address (a file, HLS, ...).
     m_mainActive = false;
-    const bool nothingPlayed = m_phase != Phase::Playing;
+    const bool playing = m_phase == Phase::Playing;
     StreamError e = error;
-    e.gotData = m_main->hasData();
-    if (endOfStream && (!m_wanted || m_main->isFinite())) {
+    e.gotData = m_player->hasData();
+    if (endOfStream && (!m_wanted || m_player->isFinite())) {
         // The end of a file, or of a stream nobody asked to keep playing.
-        m_main->halt();
-        retire(std::move(m_standby));
+        m_player->halt();
         m_stalled = false;
         m_phase = Phase::Stopped;
         return;
     }
-    if (!endOfStream && nothingPlayed && readAsPlaylist(e)) {
-        return;
-    }
+    m_player->halt();
+    endOfRun(e, endOfStream, m_player->uri(), playing);
+}
+
+void GstEngine::sourceEnded(const StreamError& error, bool endOfStream) {
+    // The connection that fed the player ended; what it brought may still be playing.
+    m_mainActive = false;
+    StreamError e = error;
+    e.gotData = m_source && m_source->hasData();
+    const QByteArray uri = m_source ? m_source->uri() : QByteArray();
     if (m_standby) {
         // The second connection is already on its way: it takes over.
         m_failure = e;
         promoteStandby();
         return;
     }
-    m_main->halt();
+    retire(std::move(m_source));
+    const bool playing = m_phase == Phase::Playing;
+    if (endOfStream && !m_wanted) {
+        // Nobody asked to keep it playing: what was queued plays out, then it stops.
+        if (playing && m_feed) {
+            m_feed->finish();
+        } else {
+            m_player->halt();
+            m_phase = Phase::Stopped;
+        }
+        return;
+    }
+    endOfRun(e, endOfStream, uri, playing);
+}
+
+void GstEngine::playerFailed(const StreamError& error) {
+    // Nothing decodes what the stream brings, or the audio output broke: the player is made
+    // anew on the next try.
+    m_player->halt();
+    m_held = false;
+    m_drainTimer.stop();
+    retire(std::move(m_standby));
+    if (m_phase == Phase::Playing) {
+        m_phase = Phase::Reconnecting;
+    }
+    if (m_source && m_mainActive) {
+        m_mainActive = false;
+        StreamError e = error;
+        e.gotData = m_source->hasData();
+        const QByteArray uri = m_source->uri();
+        retire(std::move(m_source));
+        endOfRun(e, false, uri, false);
+    }
+}
+
+void GstEngine::endOfRun(StreamError e, bool endOfStream, const QByteArray& uri, bool playing) {
+    if (!endOfStream && !playing && readAsPlaylist(e)) {
+        return;
+    }
     if (!endOfStream && isVague(e) && !e.gotData) {
-        probe(m_main->uri());
+        probe(uri);
         e = withLastKnownCause(e);
     }
     // Data that nothing decodes, from a link that never played, will not decode next time.
@@ -52,7 +109,7 @@ void GstEngine::mainEnded(const StreamError& error, bool endOfStream) {
         return;
     }
     // A playlist often lists mirrors: one that cannot be reached makes way for the next.
-    if (nothingPlayed && m_entry >= 0 && m_entry + 1 < m_entries.size()) {
+    if (!playing && m_entry >= 0 && m_entry + 1 < m_entries.size()) {
         qCInfo(lcEngine) << "trying the next stream of the playlist";
         ++m_entry;
         scheduleRetry(m_schedule.gapDelayMs());
@@ -62,11 +119,16 @@ void GstEngine::mainEnded(const StreamError& error, bool endOfStream) {
 }
 
 void GstEngine::reconnect(const StreamError& error) {
-    m_phase = Phase::Reconnecting;
     m_failure = error;
     m_stalled = false;
     m_bufferPercent = -1;
-    m_lastPosition = 0.0;
+    if (m_phase == Phase::Playing && m_spliced && !m_held) {
+        // Audio plays on from what was queued while the next connection is on its way.
+        m_recovering = true;
+    } else {
+        m_phase = Phase::Reconnecting;
+        m_lastPosition = 0.0;
+    }
     // The next mirror of a playlist first, then the first one again after a pause; every second
     // round fetches the playlist again, since stations change them.
     if (m_entry >= 0 && m_entry + 1 < m_entries.size()) {
@@ -113,7 +175,9 @@ void GstEngine::cancelRetry() {
 
 void GstEngine::onRetry() {
     if (m_phase == Phase::Playing) {
-        if (m_stalled && !m_standby) {
+        if (m_recovering && !m_mainActive && !m_resolving) {
+            attempt();
+        } else if (m_stalled && !m_standby) {
             startStandby();
         }
     } else if (m_phase == Phase::Connecting || m_phase == Phase::Reconnecting) {
@@ -122,28 +186,25 @@ void GstEngine::onRetry() {
 }
 
 void GstEngine::onWatchTick() {
-    if (!m_mainActive || !m_mainLive) {
+    if (!m_spliced || !m_feed) {
         m_watchTimer.stop();
         return;
     }
-    if (m_phase != Phase::Playing) {
+    measureRate();
+    if (!m_mainActive || !m_source || m_phase != Phase::Playing) {
         return;  // still connecting: the retries look after that
     }
-    const bool silent = m_main->msSinceData() > kStallMs || m_main->sourceEnded();
-    if (!silent) {
+    if (m_source->msSinceData() <= kStallMs) {
         // Data came back on the held connection. A second connection already on its way still
-        // takes over when it plays: it starts near live, where the old one has a backlog.
+        // takes over once its bytes meet the stream: both carry the same programme.
         m_stalled = false;
         return;
     }
-    // A file on a web server is no live stream: its download ends, or waits while the queue is
-    // full, long before playback does, and a second connection would start it over from the
-    // beginning. The watchdog sees its position stop if it ever does. (Asked only of a silent
-    // source, so a playing stream costs no query a tick.)
-    if (m_stalled || !m_wanted || m_main->isFinite()) {
+    if (m_stalled || !m_wanted) {
         return;
     }
-    qCInfo(lcEngine) << "no data for" << m_main->msSinceData() << "ms; opening a second connection";
+    qCInfo(lcEngine) << "no data for" << m_source->msSinceData()
+                     << "ms; opening a second connection";
     m_stalled = true;
     m_failure = {};
     startStandby();
@@ -156,73 +217,158 @@ void GstEngine::onWake() {
     if (m_phase == Phase::Reconnecting && !m_mainActive && !m_resolving) {
         m_schedule.reset();
         scheduleRetry(m_schedule.gapDelayMs());
-    } else if (m_phase == Phase::Playing && !m_standby && !m_main->isFinite()) {
+    } else if (m_phase == Phase::Playing && m_spliced && m_source && !m_standby) {
         // A connection that lived through a suspend or a change of network is most likely
-        // dead without knowing it; keep it until a new one plays. (A file would start over.)
+        // dead without knowing it; keep it until a new one delivers.
         m_stalled = true;
         startStandby();
     }
 }
 
 void GstEngine::startStandby() {
+    if (!m_source || !m_feed) {
+        return;
+    }
     m_schedule.started();
-    m_standby = makePipeline();
-    if (!m_standby->start(m_main->uri())) {
+    m_standby = makeConnection();
+    if (!m_standby->start(m_source->uri())) {
         retire(std::move(m_standby));
         scheduleRetry(m_schedule.nextDelayMs());
     }
 }
 
-void GstEngine::onStandbyMessage(GstMessage* msg) {
-    switch (GST_MESSAGE_TYPE(msg)) {
-        case GST_MESSAGE_ERROR:
-        case GST_MESSAGE_EOS: {
-            StreamError e;
-            if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
-                e = readError(msg, false);
-            }
-            e.gotData = m_standby->hasData();
-            const QByteArray uri = m_standby->uri();
-            retire(std::move(m_standby));
-            if (m_stalled && m_wanted) {
-                if (isVague(e) && !e.gotData) {
-                    probe(uri);
-                    e = withLastKnownCause(e);
-                }
-                m_failure = e;
-                scheduleRetry(m_schedule.nextDelayMs());
+void GstEngine::promoteStandby() {
+    qCInfo(lcEngine) << "the new connection takes over";
+    retire(std::move(m_source));
+    m_source = std::move(m_standby);
+    m_mainActive = true;
+    m_stalled = false;
+    m_recovering = false;
+    m_warning = {};
+}
+
+void GstEngine::onFeedNote(const FeedNote& note) {
+    switch (note.kind) {
+        case FeedNote::Kind::Resolved:
+            onResolvedFeed(note.feed, note.outcome, note.stream);
+            break;
+        case FeedNote::Kind::Starving:
+            // Audio is still downstream; the player stands still only once it has been heard.
+            if (m_spliced && !m_held && m_phase == Phase::Playing) {
+                checkDrain();
             }
             break;
-        }
-        case GST_MESSAGE_STATE_CHANGED: {
-            GstState newState = GST_STATE_VOID_PENDING;
-            gst_message_parse_state_changed(msg, nullptr, &newState, nullptr);
-            if (newState != GST_STATE_PLAYING) {
-                break;
+        case FeedNote::Kind::Refilled:
+            m_drainTimer.stop();
+            if (m_held) {
+                qCInfo(lcEngine) << "data again; playing on";
+                m_held = false;
+                m_player->hold(false);
             }
-            qCInfo(lcEngine) << "the new connection plays; dropping the old one";
-            promoteStandby();
-            m_phase = Phase::Playing;
-            m_failure = {};
-            m_schedule.reset();
             break;
-        }
-        default:
+        case FeedNote::Kind::Drained:
+            break;  // the player's end of stream follows
+        case FeedNote::Kind::Skipped:
+            qCInfo(lcEngine) << "fell" << note.ms << "ms further behind live than a fresh"
+                             << "connection; skipping ahead";
             break;
     }
 }
 
-void GstEngine::promoteStandby() {
-    std::unique_ptr<Pipeline> old = std::move(m_main);
-    m_main = std::move(m_standby);
-    retire(std::move(old));
-    m_phase = Phase::Reconnecting;
-    m_mainActive = true;
-    m_mainLive = true;
-    m_stalled = false;
-    m_warning = {};
-    m_lastPosition = 0.0;
-    m_watchTimer.start();
+void GstEngine::onResolvedFeed(int feed, Splicer::Outcome outcome, int stream) {
+    const bool fromStandby = m_standby && m_standby->id() == feed;
+    if (!fromStandby && !(m_source && m_source->id() == feed)) {
+        return;
+    }
+    if (outcome == Splicer::Outcome::Rejected) {
+        if (fromStandby) {
+            qCInfo(lcEngine) << "the new connection meets nothing the old one sends; keeping the "
+                                "old one";
+            retire(std::move(m_standby));
+            m_stalled = false;
+        }
+        return;
+    }
+    if (outcome == Splicer::Outcome::Continues) {
+        qCInfo(lcEngine) << "connection" << feed << "continues the stream";
+    } else if (stream > 1) {
+        qCInfo(lcEngine) << "connection" << feed << "meets nothing played; a new stream starts";
+    }
+    if (fromStandby) {
+        promoteStandby();
+    }
+    // Data flows: the next failure counts its tries from the start again.
+    m_recovering = false;
+    m_failure = {};
+    m_schedule.reset();
+}
+
+void GstEngine::checkDrain() {
+    if (!m_feed || !m_feed->starving() || m_held) {
+        return;
+    }
+    // What the player still has: decoded audio not yet heard, and bytes not yet decoded.
+    const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
+    const qint64 decoded = m_player->msAhead();
+    const qint64 ahead =
+        std::max<qint64>(0, decoded) + qint64(double(m_feed->decoderQueuedBytes()) * 1000.0 / rate);
+    if (decoded < 0 || ahead > kHoldMarginMs) {
+        m_drainTimer.start(int(std::max<qint64>(10, ahead - kHoldMarginMs)));
+        return;
+    }
+    // Nothing left to play: the player stands still, so the position stops and what comes
+    // next plays when it comes rather than being dropped as late.
+    qCInfo(lcEngine) << "nothing left to play; waiting for data";
+    m_held = true;
+    m_player->hold(true);
+    if (m_recovering) {
+        m_phase = Phase::Reconnecting;
+        m_lastPosition = 0.0;
+    }
+}
+
+void GstEngine::renewDecoder() {
+    qCInfo(lcEngine) << "the stream changed its format; a new decoder takes it";
+    retire(std::move(m_player));
+    m_player = makePipeline();
+    m_held = false;
+    m_ratePosition = -1;
+    if (!m_player->startFed(m_feed)) {
+        playerFailed(StreamError::plain(QStringLiteral("Cannot decode the new stream")));
+    }
+}
+
+double GstEngine::byteRate() const {
+    return m_rateSeconds >= 5.0 ? m_rateBytes / m_rateSeconds : 0.0;
+}
+
+void GstEngine::measureRate() {
+    // While the player plays steadily it takes bytes exactly as fast as it plays them.
+    double position = 0.0;
+    const bool steady = m_phase == Phase::Playing && !m_held && !m_feed->starving() &&
+                        m_player->position(&position);
+    const quint64 pulled = m_feed->takePulledBytes();
+    if (!steady || position < m_ratePosition) {
+        m_ratePosition = -1;
+        m_rateWarmup = kRateWarmupTicks;
+    } else {
+        if (m_ratePosition >= 0 && m_rateWarmup == 0) {
+            m_rateBytes += double(pulled);
+            m_rateSeconds += position - m_ratePosition;
+            if (m_rateSeconds > 60.0) {  // the last minute or two counts
+                m_rateBytes /= 2;
+                m_rateSeconds /= 2;
+            }
+        }
+        m_ratePosition = position;
+        m_rateWarmup = std::max(0, m_rateWarmup - 1);
+    }
+    const double rate = byteRate();
+    m_feed->setRefillBytes(gsize((rate > 0 ? rate : kDefaultByteRate) * kRefillSeconds));
+    const qint64 decoded = std::max<qint64>(0, m_player->msAhead());
+    const qint64 downstream =
+        rate > 0 ? decoded + qint64(double(m_feed->decoderQueuedBytes()) * 1000.0 / rate) : decoded;
+    m_feed->poll(rate, downstream);
 }
 
 void GstEngine::retire(std::unique_ptr<Pipeline> pipeline) {
@@ -234,6 +380,16 @@ void GstEngine::retire(std::unique_ptr<Pipeline> pipeline) {
     m_retired.push_back(std::move(pipeline));
     QMetaObject::invokeMethod(
         &m_context, [this] { m_retired.clear(); }, Qt::QueuedConnection);
+}
+
+void GstEngine::retire(std::unique_ptr<Connection> connection) {
+    if (!connection) {
+        return;
+    }
+    connection->discard();
+    m_retiredConnections.push_back(std::move(connection));
+    QMetaObject::invokeMethod(
+        &m_context, [this] { m_retiredConnections.clear(); }, Qt::QueuedConnection);
 }
 
 StreamError GstEngine::withLastKnownCause(StreamError e) const {
