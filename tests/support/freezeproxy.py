@@ -17,6 +17,8 @@ open, while new connections pass.
         to DUMP_DIR/ID.mp3: the audio the server sent to the player.
   ctl CONTROL_SOCKET COMMAND...
         sends one command and prints the answer.
+  selftest
+        checks the proxy against a small ICY server of its own.
 
 Back-pressure is kept: a chunk is read only after the previous one was taken by the other side,
 so the proxy adds only a chunk of buffering to what the kernel already holds.
@@ -203,6 +205,81 @@ async def serve(upstream_port, port_file, control_path, log_path, dump_dir):
     os.unlink(control_path)
 
 
+async def selftest():
+    """A fake ICY server behind the proxy: a frozen connection stays open and delivers nothing
+    while a new one passes; thawed, it delivers again; the dump holds the audio alone."""
+    import tempfile
+
+    failures = []
+    audio = bytes(range(250)) * 64  # 16000 bytes of "audio"
+    metaint = 1000
+
+    async def icy_server(reader, writer):
+        await reader.readuntil(b"\r\n\r\n")
+        writer.write(b"HTTP/1.0 200 OK\r\nicy-metaint: %d\r\n\r\n" % metaint)
+        for i in range(0, len(audio), metaint):
+            meta = b"StreamTitle='x';" if i % 3000 == 0 else b""
+            writer.write(audio[i : i + metaint] + bytes([len(meta) // 16]) + meta)
+            await writer.drain()
+            await asyncio.sleep(0.01)
+        writer.close()
+
+    async def receive(reader, seconds):
+        got = b""
+        try:
+            while True:
+                chunk = await asyncio.wait_for(reader.read(65536), seconds)
+                if not chunk:
+                    return got, True
+                got += chunk
+        except asyncio.TimeoutError:
+            return got, False
+
+    upstream = await asyncio.start_server(icy_server, "127.0.0.1", 0)
+    with tempfile.TemporaryDirectory() as d:
+        proxy = Proxy(upstream.sockets[0].getsockname()[1], os.path.join(d, "log"), d)
+        server = await asyncio.start_server(proxy.client, "127.0.0.1", 0)
+        port = server.sockets[0].getsockname()[1]
+        r1, w1 = await asyncio.open_connection("127.0.0.1", port)
+        w1.write(b"GET / HTTP/1.0\r\nIcy-MetaData: 1\r\n\r\n")
+        first = await asyncio.wait_for(r1.read(65536), 5)
+        if not first:
+            failures.append("nothing came through before the freeze")
+        frozen = proxy.freeze()
+        # A chunk already read when the freeze came may still be on its way.
+        await receive(r1, 0.1)
+        during, closed = await receive(r1, 0.5)
+        if during or closed:
+            failures.append("a frozen connection delivered %d bytes%s" % (len(during), " and closed" if closed else ""))
+        r2, w2 = await asyncio.open_connection("127.0.0.1", port)
+        w2.write(b"GET / HTTP/1.0\r\n\r\n")
+        second, closed2 = await receive(r2, 5)
+        if not closed2 or len(second) < len(audio):
+            failures.append("a new connection did not pass during the freeze")
+        proxy.thaw(frozen)
+        rest, closed = await receive(r1, 5)
+        if not rest or not closed:
+            failures.append("the thawed connection did not deliver the rest")
+        for w in (w1, w2):
+            w.close()
+        for _ in range(100):  # the proxy closes its side once it sees the end
+            if not proxy.conns:
+                break
+            await asyncio.sleep(0.02)
+        with open(os.path.join(d, "%d.mp3" % frozen[0]), "rb") as f:
+            dumped = f.read()
+            if dumped != audio:
+                failures.append("the dump is not the audio without its metadata (%d bytes, %d expected)"
+                                % (len(dumped), len(audio)))
+        server.close()
+    upstream.close()
+    for f in failures:
+        print("FAIL: " + f)
+    if not failures:
+        print("PASS: freeze, pass-through, thaw and the dump")
+    return not failures
+
+
 def ctl(control_path, command):
     with socket.socket(socket.AF_UNIX) as s:
         s.settimeout(5)
@@ -217,6 +294,8 @@ if __name__ == "__main__":
                           sys.argv[6] if len(sys.argv) > 6 else None))
     elif len(sys.argv) >= 4 and sys.argv[1] == "ctl":
         ctl(sys.argv[2], " ".join(sys.argv[3:]))
+    elif sys.argv[1:] == ["selftest"]:
+        sys.exit(0 if asyncio.run(selftest()) else 1)
     else:
         print(__doc__)
         sys.exit(2)
