@@ -29,6 +29,8 @@ the same T0 speaks the same code.
                             prints a line per fault, exits 1 if a slot was heard twice or a
                             silence lasted longer than the station's own silence minus what was
                             buffered, plus 0.25 s.
+  timeline LOG T0 [FROM [TO]]
+                            what was heard, as runs of slots and silences (wall times FROM, TO)
   selftest                  a clean encode/decode round trip through MP3 128 kbit/s.
 
 The analysis (metrics) is also imported by bench/continuity.sh's report.
@@ -396,6 +398,33 @@ def spans(slots):
     return ", ".join("%d" % r[0] if len(r) == 1 else "%d-%d" % (r[0], r[-1]) for r in out)
 
 
+def timeline(rec, start, end, origin):
+    """What was heard from `start` to `end`, a line per stretch: the time from `origin`, then a
+    run of consecutive slots with how far behind the wall clock its first one was, or a silence."""
+    out, cur = [], None
+    for t, t1, lab in runs(rec.between(start, end)):
+        if lab == NOISE or (lab == SILENT and t1 - t < 0.03):
+            continue
+        if lab >= 0 and cur and lab == cur[1] + 1:
+            cur[1], cur[3] = lab, t1
+            continue
+        if cur:
+            out.append(cur)
+        cur = [lab, lab, t, t1] if lab >= 0 else None
+        if lab == SILENT:
+            out.append([SILENT, None, t, t1])
+    if cur:
+        out.append(cur)
+    lines = []
+    for a, b, t, t1 in out:
+        if a == SILENT:
+            lines.append("%+8.2f s  silence %.2f s" % (t - origin, t1 - t))
+        else:
+            behind = t - (rec.t0 + a / 10.0)
+            lines.append("%+8.2f s  slots %d-%d (%.1f s), %.1f s behind" % (t - origin, a, b, t1 - t, behind))
+    return lines
+
+
 def check(log, t0, gen_log, faults):
     rec = Recording(log, t0)
     produced = produced_slots(gen_log)
@@ -416,6 +445,10 @@ def check(log, t0, gen_log, faults):
                              m["buffered"], m["back"]))
         for b in bad:
             print("  " + b)
+        if bad:
+            print("  what was heard, from the fault's start:")
+            for line in timeline(rec, start - 2, stop, start):
+                print("    " + line)
         ok = ok and not bad
     if rec.drift > 0.05:
         print("note: the recording fell %.0f ms behind at some point" % (1000 * rec.drift))
@@ -541,6 +574,11 @@ def main(argv):
             name, start, end, station = f.split()
             faults.append((name, float(start), float(end), float(station)))
         sys.exit(0 if check(argv[2], float(argv[3]), argv[4], faults) else 1)
+    elif cmd == "timeline":
+        rec = Recording(argv[2], float(argv[3]))
+        start = float(argv[4]) if len(argv) > 4 else rec.steps[0][0]
+        end = float(argv[5]) if len(argv) > 5 else rec.steps[-1][0] + 1
+        print("\n".join(timeline(rec, start, end, start)))
     elif cmd == "selftest":
         sys.exit(0 if selftest() else 1)
     else:
