@@ -21,6 +21,7 @@ COLUMNS = [
     ("skipped", "skipped, sent s"),
     ("never", "skipped, never sent s"),
     ("silence", "longest silence s"),
+    ("excess", "silence beyond fault - buffer + 0.25 s"),
     ("back", "fault end to audio s"),
     ("lag", "behind source +10 s"),
     ("conns", "connections"),
@@ -95,6 +96,7 @@ def analyse_run(run):
             m = tc.metrics(rec, start, end, stop, sent=sent, produced=produced, play=play)
             m["conns"] = len(mine)
             m["allowed_silence"] = round(max(0.0, station - m["buffered"]) + 0.25, 3)
+            m["excess"] = round(max(0.0, m["silence"] - m["allowed_silence"]), 3)
             rows[name] = m
         out[player] = {"faults": rows, "recording_drift_s": round(rec.drift, 3)}
     return out

@@ -16,12 +16,14 @@
 #   server-restarted:N   Icecast and the source are gone for N s, then both start again
 # Per fault and player, medians over the runs: seconds heard twice, seconds skipped that the
 # server had sent to that player (the proxies keep what they forwarded and it is decoded too),
-# seconds skipped that it never sent, the longest silence, the time from the fault's end to
-# audio, and how far behind the source the player is 10 s later.
+# seconds skipped that it never sent, the longest silence, how much longer that silence was than
+# the station's own silence less the audio the player had buffered (plus 0.25 s), the time from
+# the fault's end (the station back on the air) to audio, how far behind the source the player
+# is 10 s later, and how many connections it opened.
 #
 #   bench/continuity.sh [runs] [path/to/orvaneplayer]
 #
-# Takes about 6 minutes a run (3 by default). Needs the packages in scripts/packages.txt
+# Takes about 7 minutes a run (3 by default). Needs the packages in scripts/packages.txt
 # (icecast2, gstreamer1.0-tools, the GStreamer plugins, pulseaudio, pulseaudio-utils, xvfb,
 # xdotool, mpv, vlc-bin, vlc-plugin-base, python3-numpy). Everything binds to 127.0.0.1 and is
 # stopped on exit. BENCH_FAULTS="encoder-paused:5 ..." runs other faults; BENCH_PLAYERS picks
@@ -54,6 +56,11 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
+# A sleep that a signal cuts short (the shell runs its traps only between commands).
+nap() {
+    sleep "$1" &
+    wait $!
+}
 
 bench_sound_start
 track "$BENCH_SOUND_PID"
@@ -96,31 +103,35 @@ one_run() {
             timecode wait "$dir/$p/rec.log" "$t0" 30 heard-after "${played[$p]}" 1 ||
                 echo "run $run, $fault: $p plays nothing" >&2
         done
-        sleep "$STEADY_S"
+        nap "$STEADY_S"
+        # A fault ends when the station is on the air again: for a dropped source or a restarted
+        # server, once the new source is listed (about a second after the N s).
         start="$(bench_now)"
-        station="$secs"
         case "$kind" in
             connection-frozen)
-                kill -USR1 "${proxy[@]}"; sleep "$secs"; end="$(bench_now)"; kill -USR2 "${proxy[@]}"
-                station=0 ;;
+                kill -USR1 "${proxy[@]}"; nap "$secs"; end="$(bench_now)"; kill -USR2 "${proxy[@]}" ;;
             encoder-paused)
-                kill -STOP "$ICECAST_SOURCE_PID"; sleep "$secs"; end="$(bench_now)"
+                kill -STOP "$ICECAST_SOURCE_PID"; nap "$secs"; end="$(bench_now)"
                 kill -CONT "$ICECAST_SOURCE_PID" ;;
             server-stopped)
-                kill -STOP "$ICECAST_PID"; sleep "$secs"; end="$(bench_now)"; kill -CONT "$ICECAST_PID" ;;
+                kill -STOP "$ICECAST_PID"; nap "$secs"; end="$(bench_now)"; kill -CONT "$ICECAST_PID" ;;
             source-dropped)
-                kill -TERM "$ICECAST_SOURCE_PID"; sleep "$secs"; end="$(bench_now)"; source_start ;;
+                kill -TERM "$ICECAST_SOURCE_PID"; nap "$secs"; source_start; end="$(bench_now)" ;;
             server-restarted)
                 kill -TERM "$ICECAST_SOURCE_PID" "$ICECAST_PID"
                 wait "$ICECAST_PID" 2>/dev/null || true
-                sleep "$secs"; end="$(bench_now)"
+                nap "$secs"
                 icecast_restart || echo "Icecast did not come back" >&2
                 rtrack "$ICECAST_PID"
-                source_start ;;
+                source_start
+                end="$(bench_now)" ;;
             *) echo "unknown fault $kind" >&2; exit 2 ;;
         esac
+        # How long the station itself was silent: none when only the connection froze.
+        station="$(awk -v s="$start" -v e="$end" -v k="$kind" \
+            'BEGIN { printf "%.3f", k == "connection-frozen" ? 0 : e - s }')"
         echo "fault $fault $start $end $station" >>"$dir/faults.log"
-        sleep "$SETTLE_S"
+        nap "$SETTLE_S"
         bench_stop "$dir/players"
         for p in $players; do echo "stop $(bench_now)" >>"$dir/$p/events"; done
     done
