@@ -93,6 +93,7 @@ class GstEngine final : public MediaBackend {
     void onFeedNote(const FeedNote& note);
     void onResolvedFeed(int feed, Splicer::Outcome outcome, int stream);
     void checkDrain();
+    void holdForData();
     void renewDecoder();
     double byteRate() const;
     void measureRate();
@@ -137,6 +138,9 @@ class GstEngine final : public MediaBackend {
     // The player ran out of audio and stands still until data comes.
     bool m_held = false;
     QTimer m_drainTimer;
+    double m_drainPosition = -1;  // where the position stood at the last check near the end
+    double m_refillSeconds = 0;
+    QElapsedTimer m_resumed;  // since the player last played on after running dry
     // Bytes the player took over seconds it played: the stream's byte rate.
     double m_rateBytes = 0;
     double m_rateSeconds = 0;

@@ -237,8 +237,10 @@ void LiveFeed::deliverLocked() {
         // Takes the buffer; may call onEnoughData right here.
         gst_app_src_push_buffer(GST_APP_SRC(m_appsrc), buffer);
     }
-    if (m_starving && m_sinceStarving + m_splicer.queuedBytes() >= m_refillBytes) {
+    if (m_starving &&
+        m_sinceStarving + m_splicer.queuedBytes() >= std::max<gsize>(1, m_refillBytes)) {
         m_starving = false;
+        m_refillBytes = 0;
         notifyLocked({FeedNote::Kind::Refilled});
     }
 }
@@ -283,9 +285,12 @@ bool LiveFeed::isAligned(int feed) {
     return m_splicer.isAligned(feed);
 }
 
-void LiveFeed::setRefillBytes(gsize bytes) {
+void LiveFeed::awaitRefill(gsize bytes) {
     std::lock_guard guard(m_lock);
+    m_starving = true;
+    m_sinceStarving = 0;
     m_refillBytes = bytes;
+    deliverLocked();
 }
 
 }  // namespace orvane

@@ -23,7 +23,7 @@ struct FeedNote {
     enum class Kind {
         Resolved,  // a connection found its place (`feed`, `outcome`)
         Starving,  // the decoder asked for data and none is queued
-        Refilled,  // data is queued again after Starving
+        Refilled,  // data came again after Starving (as much as awaitRefill() asked for)
         Drained,   // the decoder was told that its stream ends: a new format follows, or nothing
         Skipped,   // `ms` of programme were dropped to get back near live
     };
@@ -80,8 +80,8 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     quint64 decoderQueuedBytes();
     bool starving();
     bool isAligned(int feed);
-    // How much must be queued again before the decoder resumes after running dry.
-    void setRefillBytes(gsize bytes);
+    // The player ran dry and holds: Refilled comes once `bytes` more have come.
+    void awaitRefill(gsize bytes);
 
   private:
     static void onNeedData(GstElement* appsrc, guint length, gpointer data);
@@ -109,7 +109,7 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     bool m_finished = false;
     bool m_ended = false;  // the appsrc was told its stream ends
     bool m_starving = false;
-    gsize m_refillBytes = 1600;
+    gsize m_refillBytes = 0;
     gsize m_sinceStarving = 0;
     quint64 m_pulled = 0;
 };

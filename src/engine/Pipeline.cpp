@@ -21,10 +21,12 @@ namespace orvane {
 namespace {
 
 // How long the HTTP source waits on a silent connection before it gives up. The engine starts
-// a second connection after a few seconds of silence by itself, so this only bounds how long a
+// a second connection after a few seconds of silence by itself, so this bounds how long a
 // connection that never answers is kept: a request into a black hole, or one left over from a
-// stall that a newer connection has outlived.
-constexpr guint kSourceTimeoutSeconds = 10;
+// stall. A stalled connection is the only one that can still bring what the server kept for it,
+// so it is held through any stall that the player plays through rather than skips (its lead of
+// a few seconds plus the ten seconds it may fall behind live).
+constexpr guint kSourceTimeoutSeconds = 20;
 
 gint64 nowUs() {
     return g_get_monotonic_time();

@@ -18,16 +18,25 @@ namespace {
 // several seconds) has run out. The silence is the server's: a connection never waits for the
 // player, so a full queue downstream cannot look like one.
 constexpr qint64 kStallMs = 3000;
-// The player stands still this long before its last audio has been heard: what it holds then is
-// heard when data comes again, and what comes then is not too late for the sound server.
-constexpr qint64 kHoldMarginMs = 30;
+// Once the audio not yet heard is down to this, the position is checked every kDrainPollMs and
+// the player holds as soon as it stands still. The last bit of audio before a break waits inside
+// the player (the parser's last frame, the output's 100 ms blocks) until more comes, so the
+// position, not the amount decoded, tells when the sound has stopped.
+constexpr qint64 kNearDrainMs = 200;
+constexpr int kDrainPollMs = 20;
 // After the player starts or resumes, its queues fill before it takes bytes at the pace it plays
 // them: the byte rate is measured only after this many watch ticks.
 constexpr int kRateWarmupTicks = 12;
 // Until measured, a stream is taken to bring 128 kbit/s.
 constexpr double kDefaultByteRate = 16000;
-// After running dry, the player resumes once this much audio is queued again.
-constexpr double kRefillSeconds = 0.1;
+// After running dry, the player plays on once this much audio is queued again: enough to fill
+// what waits inside the player, little enough that the break is not noticeably longer than the
+// station's. A player that runs dry again soon after is keeping up only just (a stream without
+// a burst, a jittery network), so it waits twice as long each time, up to kMaxRefillSeconds,
+// rather than stopping every few hundred milliseconds; after kSteadyMs of play it starts over.
+constexpr double kRefillSeconds = 0.2;
+constexpr double kMaxRefillSeconds = 1.6;
+constexpr qint64 kSteadyMs = 10000;
 
 }  // namespace
 
@@ -260,9 +269,11 @@ void GstEngine::onFeedNote(const FeedNote& note) {
             break;
         case FeedNote::Kind::Refilled:
             m_drainTimer.stop();
+            m_drainPosition = -1;
             if (m_held) {
                 qCInfo(lcEngine) << "data again; playing on";
                 m_held = false;
+                m_resumed.start();
                 m_player->hold(false);
             }
             break;
@@ -305,22 +316,34 @@ void GstEngine::onResolvedFeed(int feed, Splicer::Outcome outcome, int stream) {
 
 void GstEngine::checkDrain() {
     if (!m_feed || !m_feed->starving() || m_held) {
+        m_drainPosition = -1;
         return;
     }
+    double position = 0.0;
+    const bool known = m_player->position(&position);
+    if (known && m_drainPosition >= 0 && position <= m_drainPosition) {
+        holdForData();
+        return;
+    }
+    m_drainPosition = known ? position : -1;
     // What the player still has: decoded audio not yet heard, and bytes not yet decoded.
     const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
-    const qint64 decoded = m_player->msAhead();
-    const qint64 ahead =
-        std::max<qint64>(0, decoded) + qint64(double(m_feed->decoderQueuedBytes()) * 1000.0 / rate);
-    if (decoded < 0 || ahead > kHoldMarginMs) {
-        m_drainTimer.start(int(std::max<qint64>(10, ahead - kHoldMarginMs)));
-        return;
-    }
+    const qint64 ahead = std::max<qint64>(0, m_player->msAhead()) +
+                         qint64(double(m_feed->decoderQueuedBytes()) * 1000.0 / rate);
+    m_drainTimer.start(ahead > kNearDrainMs ? int(ahead - kNearDrainMs) : kDrainPollMs);
+}
+
+void GstEngine::holdForData() {
     // Nothing left to play: the player stands still, so the position stops and what comes
     // next plays when it comes rather than being dropped as late.
     qCInfo(lcEngine) << "nothing left to play; waiting for data";
     m_held = true;
+    m_drainPosition = -1;
+    const bool soonAgain = m_resumed.isValid() && m_resumed.elapsed() < kSteadyMs;
+    m_refillSeconds = soonAgain ? std::min(2 * m_refillSeconds, kMaxRefillSeconds) : kRefillSeconds;
+    const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
     m_player->hold(true);
+    m_feed->awaitRefill(gsize(rate * m_refillSeconds));
     if (m_recovering) {
         m_phase = Phase::Reconnecting;
         m_lastPosition = 0.0;
@@ -364,7 +387,6 @@ void GstEngine::measureRate() {
         m_rateWarmup = std::max(0, m_rateWarmup - 1);
     }
     const double rate = byteRate();
-    m_feed->setRefillBytes(gsize((rate > 0 ? rate : kDefaultByteRate) * kRefillSeconds));
     const qint64 decoded = std::max<qint64>(0, m_player->msAhead());
     const qint64 downstream =
         rate > 0 ? decoded + qint64(double(m_feed->decoderQueuedBytes()) * 1000.0 / rate) : decoded;
