@@ -133,6 +133,7 @@ void GstEngine::closeAll() {
     }
     dropFeed();
     m_notLive.clear();
+    m_loggedEvents = 0;
     m_mainActive = false;
     m_bufferPercent = -1;
     m_lastPosition = 0.0;

@@ -102,6 +102,7 @@ class GstEngine final : public MediaBackend {
     void probe(const QByteArray& uri);
     StreamError withLastKnownCause(StreamError error) const;
     QString reconnectingStatus() const;
+    bool logEvent();
 
     // Target of every queued call; destroying it with the engine drops calls still queued.
     QObject m_context;
@@ -141,6 +142,8 @@ class GstEngine final : public MediaBackend {
     double m_drainPosition = -1;  // where the position stood at the last check near the end
     double m_refillSeconds = 0;
     QElapsedTimer m_resumed;  // since the player last played on after running dry
+    int m_loggedEvents = 0;
+    QElapsedTimer m_eventLog;
     // Bytes the player took over seconds it played: the stream's byte rate.
     double m_rateBytes = 0;
     double m_rateSeconds = 0;

@@ -66,7 +66,7 @@ void LiveFeed::notifyLocked(const FeedNote& note) {
 
 void LiveFeed::open(int feed, const GstCaps* caps) {
     std::lock_guard guard(m_lock);
-    if (m_closed.count(feed) != 0) {
+    if (std::find(m_closed.begin(), m_closed.end(), feed) != m_closed.end()) {
         return;
     }
     GstCaps*& slot = m_feedCaps[feed];
@@ -76,7 +76,10 @@ void LiveFeed::open(int feed, const GstCaps* caps) {
 
 void LiveFeed::close(int feed) {
     std::lock_guard guard(m_lock);
-    m_closed.insert(feed);
+    m_closed.push_back(feed);
+    if (m_closed.size() > 16) {
+        m_closed.pop_front();
+    }
     m_splicer.close(feed);
     if (const auto it = m_feedCaps.find(feed); it != m_feedCaps.end()) {
         gst_caps_unref(it->second);

@@ -10,7 +10,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 
 #include "engine/Splicer.h"
 
@@ -100,8 +99,9 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     // Set by the appsrc's need-data, cleared by its enough-data (which may come while the lock is
     // held by a push into the appsrc).
     std::atomic<bool> m_wanted{false};
-    std::map<int, GstCaps*> m_feedCaps;    // each connection's format
-    std::set<int> m_closed;                // connections gone, whose last bytes may still come
+    std::map<int, GstCaps*> m_feedCaps;  // each connection's format
+    // The last connections gone: a streaming thread may still be about to open one of them.
+    std::deque<int> m_closed;
     std::map<int, GstCaps*> m_streamCaps;  // each stream's: that of the connection that began it
     int m_sentStream = 0;                  // the stream the appsrc is fed; 0: none yet
     GstCaps* m_sentCaps = nullptr;

@@ -37,6 +37,8 @@ constexpr double kDefaultByteRate = 16000;
 constexpr double kRefillSeconds = 0.2;
 constexpr double kMaxRefillSeconds = 1.6;
 constexpr qint64 kSteadyMs = 10000;
+// Stalls, take-overs and breaks logged in full before they are logged about once a minute.
+constexpr int kLoggedEvents = 16;
 
 }  // namespace
 
@@ -212,8 +214,10 @@ void GstEngine::onWatchTick() {
     if (m_stalled || !m_wanted) {
         return;
     }
-    qCInfo(lcEngine) << "no data for" << m_source->msSinceData()
-                     << "ms; opening a second connection";
+    if (logEvent()) {
+        qCInfo(lcEngine) << "no data for" << m_source->msSinceData()
+                         << "ms; opening a second connection";
+    }
     m_stalled = true;
     m_failure = {};
     startStandby();
@@ -247,7 +251,9 @@ void GstEngine::startStandby() {
 }
 
 void GstEngine::promoteStandby() {
-    qCInfo(lcEngine) << "the new connection takes over";
+    if (logEvent()) {
+        qCInfo(lcEngine) << "the new connection takes over";
+    }
     retire(std::move(m_source));
     m_source = std::move(m_standby);
     m_mainActive = true;
@@ -271,7 +277,9 @@ void GstEngine::onFeedNote(const FeedNote& note) {
             m_drainTimer.stop();
             m_drainPosition = -1;
             if (m_held) {
-                qCInfo(lcEngine) << "data again; playing on";
+                if (logEvent()) {
+                    qCInfo(lcEngine) << "data again; playing on";
+                }
                 m_held = false;
                 m_resumed.start();
                 m_player->hold(false);
@@ -300,10 +308,11 @@ void GstEngine::onResolvedFeed(int feed, Splicer::Outcome outcome, int stream) {
         }
         return;
     }
-    if (outcome == Splicer::Outcome::Continues) {
-        qCInfo(lcEngine) << "connection" << feed << "continues the stream";
-    } else if (stream > 1) {
-        qCInfo(lcEngine) << "connection" << feed << "meets nothing played; a new stream starts";
+    const bool continues = outcome == Splicer::Outcome::Continues;
+    if ((continues || stream > 1) && logEvent()) {
+        qCInfo(lcEngine) << "connection" << feed
+                         << (continues ? "continues the stream"
+                                       : "meets nothing played; a new stream starts");
     }
     if (fromStandby) {
         promoteStandby();
@@ -336,7 +345,9 @@ void GstEngine::checkDrain() {
 void GstEngine::holdForData() {
     // Nothing left to play: the player stands still, so the position stops and what comes
     // next plays when it comes rather than being dropped as late.
-    qCInfo(lcEngine) << "nothing left to play; waiting for data";
+    if (logEvent()) {
+        qCInfo(lcEngine) << "nothing left to play; waiting for data";
+    }
     m_held = true;
     m_drainPosition = -1;
     const bool soonAgain = m_resumed.isValid() && m_resumed.elapsed() < kSteadyMs;
@@ -438,6 +449,17 @@ void GstEngine::probe(const QByteArray& uri) {
             }
         }
     });
+}
+
+bool GstEngine::logEvent() {
+    // A server that stalls after every burst brings a take-over every few seconds for as long as
+    // it does: the first events of a session are logged, then about one a minute.
+    if (m_loggedEvents < kLoggedEvents || !m_eventLog.isValid() || m_eventLog.elapsed() >= 60000) {
+        ++m_loggedEvents;
+        m_eventLog.start();
+        return true;
+    }
+    return false;
 }
 
 QString GstEngine::reconnectingStatus() const {
