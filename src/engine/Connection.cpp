@@ -178,6 +178,14 @@ bool Connection::start(const QByteArray& uri) {
         return false;
     }
     configureSource(source);
+    // Left to itself the HTTP source answers a timeout with a request for the rest of the
+    // stream from where it stopped; a live server sends whatever it has now instead, and the
+    // bytes of one connection would no longer be one run. A new connection is the engine's
+    // business, and the splicer's.
+    if (GParamSpec* pspec = g_object_class_find_property(G_OBJECT_GET_CLASS(source), "retries");
+        pspec && pspec->value_type == G_TYPE_INT) {
+        g_object_set(source, "retries", 0, nullptr);
+    }
     m_state->sink = sink;
     // The bytes are taken as they come, with no clock and no preroll: a live stream paces
     // itself, and a connection that waited for anything would look like a stalled server.
