@@ -114,11 +114,14 @@ class TestParsers : public QObject {
             "FileX=http://h/x\nFile99999999999999999999=http://h/y\n; File1=http://h/x\n"
             "# File1=http://h/y\nFile1=http://h/a\n",
             {"http://h/a|"});
+        row("pls: a query string with = and &", F::Pls, "File1=http://host/s?sid=1&t=2\n",
+            {"http://host/s?sid=1&t=2|"});
         row("pls: relative", F::Pls, "File1=relative/one\n",
             {"http://radio.test:8000/lists/relative/one|"});
         row("pls: [Reference]", F::Pls, "[Reference]\nRef1=mms://h/a\n", {"mms://h/a|"});
-        row("m3u: #EXTINF names the next entry only", F::M3u,
-            "#EXTINF:-1,One\nhttp://h/1\nhttp://h/2", {"http://h/1|One", "http://h/2|"});
+        row("m3u: #EXTINF names the next entry only; query strings", F::M3u,
+            "#EXTINF:-1,One\nhttp://h/1\nhttp://host/s?sid=1&t=2",
+            {"http://h/1|One", "http://host/s?sid=1&t=2|"});
         row("m3u: title after the first comma outside quotes", F::M3u,
             "#EXTINF:-1 tvg-name=\"a, b\",Main, HQ\nhttp://h/m\n", {"http://h/m|Main, HQ"});
         row("m3u: CR, LF, CRLF, comments and blank lines", F::M3u,
@@ -136,8 +139,12 @@ class TestParsers : public QObject {
             "<ASX><Entry><REF HREF=http://h/a></ENTRY><entry><ref href = 'http://h/b' /></entry>",
             {"http://h/a|", "http://h/b|"});
         row("asx: raw and escaped '&'", F::Asx,
-            "<asx><ref href=\"http://h/a?x=1&y=2\"/><ref href=\"http://h/b?x=1&amp;y=2\"/>",
-            {"http://h/a?x=1&y=2|", "http://h/b?x=1&y=2|"});
+            "<asx><ref href=\"http://h/a?x=1&y=2\"/><ref href=\"http://host/s?sid=1&amp;t=2\"/>",
+            {"http://h/a?x=1&y=2|", "http://host/s?sid=1&t=2|"});
+        row("asx: the five predefined entities", F::Asx,
+            "<asx><entry><title>&lt;R&amp;B&gt; &quot;Live&quot; &apos;24&apos;</title>"
+            "<ref href=\"http://h/&lt;a&gt;?q=&quot;x&quot;&amp;n=&apos;y&apos;\"/></entry>",
+            {"http://h/%3Ca%3E?q=%22x%22&n='y'|<R&B> \"Live\" '24'"});
         row("asx: every ref, title after them", F::Asx,
             "<asx><entry><ref href=\"http://h/1\"/><ref "
             "href=\"http://h/2\"/><title>T</title></entry>",
@@ -175,8 +182,13 @@ class TestParsers : public QObject {
             {"http://radio.test:8000/lists/2.ogg|Mine"});
         row("xspf: namespace prefixes", F::Xspf,
             "<x:playlist xmlns:x=\"http://xspf.org/ns/0/\"><x:trackList><x:track><x:location>"
-            "http://h/1?a=1&amp;b=2</x:location></x:track></x:trackList></x:playlist>",
-            {"http://h/1?a=1&b=2|"});
+            "http://host/s?sid=1&amp;t=2</x:location></x:track></x:trackList></x:playlist>",
+            {"http://host/s?sid=1&t=2|"});
+        row("xspf: the five predefined entities", F::Xspf,
+            "<playlist><trackList><track><title>&lt;R&amp;B&gt; &quot;Live&quot; &apos;24&apos;"
+            "</title><location>http://h/&lt;a&gt;?q=&quot;x&quot;&amp;n=&apos;y&apos;</location>"
+            "</track></trackList></playlist>",
+            {"http://h/%3Ca%3E?q=%22x%22&n='y'|<R&B> \"Live\" '24'"});
         row("local: relative to its folder, Windows separators", F::M3u,
             "a b.mp3\n../d.pls\nsub\\c#1.ogg\n",
             {"/srv/lists/a b.mp3|", "/srv/d.pls|", "/srv/lists/sub/c#1.ogg|"}, kLocal);
