@@ -97,6 +97,11 @@ void Download::startHttp(const QUrl& url) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(build::kUserAgent));
+    // No connection outlives the downloads. Qt opens a connection for each queued request before
+    // it knows which one will carry it, and one that another connection beat to its request
+    // would otherwise stay open, idle, for as long as Qt keeps connections (minutes): a playlist
+    // is fetched once per open, so there is nothing to keep it for.
+    request.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute, 0);
     // Qt's check for a body that unpacks far beyond its packed size starts once this much is
     // out. Nothing past the cap is a playlist, so it may start there.
     request.setDecompressedSafetyCheckThreshold(m_limits.maxBytes);
