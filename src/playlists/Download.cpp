@@ -105,7 +105,9 @@ void Download::startHttp(const QUrl& url) {
     // Qt's check for a body that unpacks far beyond its packed size starts once this much is
     // out. Nothing past the cap is a playlist, so it may start there.
     request.setDecompressedSafetyCheckThreshold(m_limits.maxBytes);
-    request.setSslConfiguration(tlsConfiguration());
+    if (url.scheme() == QLatin1StringView("https")) {
+        request.setSslConfiguration(tlsConfiguration());
+    }
     m_reply = m_nam->get(request);
     QNetworkReply* reply = m_reply;
     // Refused certificates are not ignored: the reply then fails, and this says why.
