@@ -34,8 +34,6 @@ class UiStallMonitor {
             ::close(m_schedstat);
         }
     }
-    UiStallMonitor(const UiStallMonitor&) = delete;
-    UiStallMonitor& operator=(const UiStallMonitor&) = delete;
 
     qint64 longestGapMs() const { return std::max(m_longest, sinceTick()); }
 
