@@ -26,11 +26,15 @@ itself, hides to the notification area and answers the desktop's media keys\n\
 and sound menu (MPRIS).")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # HTTP source, ICY metadata, MP3, Vorbis, Opus and FLAC (base, good); AAC and HLS (bad); an
-# audio output (PulseAudio serves PipeWire desktops too, ALSA the rest).
+# audio output (PulseAudio serves PipeWire desktops too, ALSA the rest). A narrow face for the
+# counter, without which "RESTARTING" is cut: Nimbus Sans Narrow, the first the program asks for
+# and the one the tests measure (Ghostscript needs it too, so most desktops have it already), or
+# Liberation Sans Narrow, which fits as well and is only in the 1.x releases of its package.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "gstreamer1.0-plugins-base (>= 1.22), gstreamer1.0-plugins-good (>= 1.22), \
-gstreamer1.0-plugins-bad (>= 1.22), gstreamer1.0-pulseaudio | gstreamer1.0-alsa")
-# Codecs only FFmpeg has, and a font that keeps the labels' metrics.
+gstreamer1.0-plugins-bad (>= 1.22), gstreamer1.0-pulseaudio | gstreamer1.0-alsa, \
+fonts-urw-base35 | fonts-liberation (<< 1:2)")
+# Codecs only FFmpeg has, and a font that keeps the other labels' metrics.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-libav, fonts-dejavu-core")
 
 include(CPack)
