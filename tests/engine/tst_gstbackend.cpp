@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The GStreamer engine against a real local Icecast server: what the window's once-a-second
 // watchdog reads (status, position) and what it does (play) through stalls, drops and failures.
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
+#include <algorithm>
+#include <functional>
 
 #include "engine/GstBackend.h"
 #include "engine/NetworkWatch.h"
@@ -56,6 +60,60 @@ bool staysStopped(const MediaBackend& engine) {
 QString closedPortUrl() {
     return QStringLiteral("http://127.0.0.1:%1/radio.mp3").arg(IcecastFixture::pickFreePort());
 }
+
+// A web server of the test's own, for what Icecast cannot stage: it notes when each request
+// arrives, answers with what `answer` gives for the path, and then closes the connection, or
+// keeps it open and silent (a stalled station) when `hold` is set.
+struct FakeServer {
+    struct Request {
+        QByteArray path;
+        qint64 atMs = 0;
+    };
+    std::function<QByteArray(const QByteArray& path)> answer;
+    bool hold = false;
+    QList<Request> requests;
+    QElapsedTimer clock;
+    QTcpServer server;
+
+    FakeServer() {
+        clock.start();
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                 [this, socket] { onRequest(socket); });
+            }
+        });
+    }
+    void onRequest(QTcpSocket* socket) {
+        if (socket->property("answered").toBool() || !socket->peek(8192).contains("\r\n\r\n")) {
+            return;
+        }
+        socket->setProperty("answered", true);
+        const QByteArray path = socket->readAll().split(' ').value(1);
+        requests.append({path, clock.elapsed()});
+        socket->write(answer(path));
+        if (!hold) {
+            socket->disconnectFromHost();
+        }
+    }
+    QString url(const char* path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path);
+    }
+};
+
+// Counts the lines the program writes to its log while it lives.
+class LogCounter {
+  public:
+    LogCounter() { s_previous = qInstallMessageHandler(&count); }
+    ~LogCounter() { qInstallMessageHandler(s_previous); }
+    static int lines() { return s_lines; }
+
+  private:
+    static void count(QtMsgType, const QMessageLogContext&, const QString&) { ++s_lines; }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline int s_lines = 0;
+};
 
 }  // namespace
 
@@ -307,6 +365,51 @@ class TestGstBackend : public QObject {
         if (fault == Fault::CodecSwitch) {
             ICE_OK(m_ice.startSource());  // MP3 for the others
         }
+    }
+    void longOutagePacedAndQuietInTheLog() {
+        // A station whose playlist lists two mirrors, both away (404) for as long as it takes.
+        FakeServer station;
+        const QByteArray list = "[playlist]\nFile1=" + station.url("/a.mp3").toUtf8() +
+                                "\nFile2=" + station.url("/b.mp3").toUtf8() + '\n';
+        station.answer = [list](const QByteArray& path) -> QByteArray {
+            return path == "/station.pls" ? "HTTP/1.0 200 OK\r\n\r\n" + list
+                                          : "HTTP/1.0 404 Not Found\r\n\r\n";
+        };
+        const auto tries = [&] {
+            return std::count_if(station.requests.cbegin(), station.requests.cend(),
+                                 [](const auto& r) { return r.path != "/station.pls"; });
+        };
+        const LogCounter log;
+        MediaBackend& e = *m_engine;
+        e.setURL(station.url("/station.pls"));
+        e.play();
+        // Once past its first tries, an outage writes next to nothing, also while the window's
+        // watchdog presses play again and again (every 8 s while nothing plays).
+        QTRY_VERIFY_WITH_TIMEOUT(tries() > 8, kStartMs);
+        const int early = log.lines();
+        for (qsizetype restartAt : {12, 16}) {
+            QTRY_VERIFY_WITH_TIMEOUT(tries() >= restartAt, kStartMs);
+            e.play();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(tries() >= 20, kStartMs);
+        QVERIFY2(
+            early >= 8 && log.lines() - early <= 2,
+            qPrintable(QStringLiteral("%1 lines, then %2").arg(early).arg(log.lines() - early)));
+        // The next mirror follows the one before after the same short pause as any try (no
+        // more than four tries a second). After a fetch of the playlist, which starts the try,
+        // the first mirror is asked late, so only the rounds without one are timed; as the
+        // server sees them, each also carries the client's own set-up time.
+        const auto& r = station.requests;
+        QList<qint64> pauses;
+        for (qsizetype i = 2; i < r.size(); ++i) {
+            if (r[i].path == "/b.mp3" && r[i - 2].path != "/station.pls") {
+                pauses.append(r[i].atMs - r[i - 1].atMs);
+            }
+        }
+        std::sort(pauses.begin(), pauses.end());
+        QVERIFY2(pauses.size() > 1 && pauses.first() > 150 && pauses[pauses.size() / 2] > 225 &&
+                     pauses.last() < 1000,
+                 qPrintable(QDebug::toString(pauses)));
     }
     void destroyedWithMessagesInFlight() {
         // Messages posted by GStreamer's threads wait in the event queue for the engine; an engine
