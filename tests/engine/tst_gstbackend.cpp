@@ -5,7 +5,9 @@
 #include <QTcpSocket>
 #include <QtTest>
 #include <algorithm>
+#include <cmath>
 #include <functional>
+#include <numeric>
 
 #include "engine/GstBackend.h"
 #include "engine/NetworkWatch.h"
@@ -440,6 +442,52 @@ class TestGstBackend : public QObject {
         QVERIFY2(pauses.size() > 1 && pauses.first() > 150 && pauses[pauses.size() / 2] > 225 &&
                      pauses.last() < 1000,
                  qPrintable(QDebug::toString(pauses)));
+    }
+    void volumeAsHeard() {
+        // What the sound card would get, as 32-bit floats in a file.
+        constexpr qint64 kRate = 44100;
+        const QString heard = m_ice.webroot() + QStringLiteral("/heard.f32");
+        qputenv("ORVANE_AUDIO_SINK",
+                "audioconvert ! audioresample ! audio/x-raw,format=F32LE,channels=1,rate=44100 ! "
+                "filesink sync=true buffer-mode=unbuffered location=" +
+                    QFile::encodeName(heard));
+        m_engine = createGstBackend();
+        qunsetenv("ORVANE_AUDIO_SINK");
+        const auto samples = [&] { return QFileInfo(heard).size() / qint64(sizeof(float)); };
+        // The loudness (RMS) of 0.4 s of what is heard from 0.6 s on: what was on its way to the
+        // sink at a change of volume has played by then.
+        const auto loudness = [&] {
+            const qint64 from = samples() + kRate * 6 / 10;
+            const qint64 count = kRate * 4 / 10;
+            QFile f(heard);
+            if (!QTest::qWaitFor([&] { return samples() >= from + count; }, kStartMs) ||
+                !f.open(QIODevice::ReadOnly) || !f.seek(from * qint64(sizeof(float)))) {
+                return -1.0;
+            }
+            const QByteArray raw = f.read(count * qint64(sizeof(float)));
+            const auto* x = reinterpret_cast<const float*>(raw.constData());
+            return std::sqrt(std::inner_product(x, x + count, x, 0.0) / double(count));
+        };
+        // The window's start-up writes 25 before any station plays; the first one plays at it.
+        MediaBackend& e = *m_engine;
+        e.setVolume(25);
+        e.setURL(m_ice.url());
+        e.play();
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        const double at25 = loudness();
+        e.setVolume(100);
+        const double at100 = loudness();
+        e.setVolume(50);
+        const double at50 = loudness();
+        // On the cubic curve, 50 is an eighth of the amplitude and 25 a sixty-fourth.
+        const QString measured = QStringLiteral("RMS %1 at 100, ratios %2 at 50, %3 at 25")
+                                     .arg(at100)
+                                     .arg(at50 / at100)
+                                     .arg(at25 / at100);
+        QVERIFY2(at100 > 0.05 && std::abs(at50 / at100 / 0.125 - 1.0) < 0.1 &&
+                     std::abs(at25 / at100 / 0.015625 - 1.0) < 0.15,
+                 qPrintable(measured));
+        qInfo("%s", qPrintable(measured));
     }
     void destroyedWithMessagesInFlight() {
         // Messages posted by GStreamer's threads wait in the event queue for the engine; an engine
