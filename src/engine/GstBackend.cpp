@@ -113,7 +113,7 @@ void GstEngine::open() {
     m_entries.clear();
     m_entry = -1;
     m_round = 0;
-    m_schedule.reset();
+    m_schedule.restart();
     m_phase = Phase::Connecting;
     if (!m_main->isValid()) {
         fail(StreamError::plain(QStringLiteral("GStreamer's playbin element is not installed")));
@@ -272,6 +272,7 @@ void GstEngine::setURL(const QString& url) {
     forgetEntry();
     m_directOpen = false;
     m_everPlayed = false;
+    m_schedule.reset();
     m_error = {};
     m_failure = {};
     if (url.isEmpty()) {

@@ -53,7 +53,9 @@ void GstEngine::mainEnded(const StreamError& error, bool endOfStream) {
     }
     // A playlist often lists mirrors: one that cannot be reached makes way for the next.
     if (nothingPlayed && m_entry >= 0 && m_entry + 1 < m_entries.size()) {
-        qCInfo(lcEngine) << "trying the next stream of the playlist";
+        if (m_schedule.logged()) {
+            qCInfo(lcEngine) << "trying the next stream of the playlist";
+        }
         ++m_entry;
         scheduleRetry(m_schedule.gapDelayMs());
         return;
@@ -154,7 +156,7 @@ void GstEngine::onWake() {
         return;
     }
     if (m_phase == Phase::Reconnecting && !m_mainActive && !m_resolving) {
-        m_schedule.reset();
+        m_schedule.restart();
         scheduleRetry(m_schedule.gapDelayMs());
     } else if (m_phase == Phase::Playing && !m_standby && !m_main->isFinite()) {
         // A connection that lived through a suspend or a change of network is most likely

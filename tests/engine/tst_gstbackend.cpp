@@ -2,7 +2,13 @@
 // The GStreamer engine against a real local Icecast server: what the window's once-a-second
 // watchdog reads (status, position) and what it does (play) through stalls, drops and failures.
 #include <QSslServer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numeric>
 
 #include "engine/GstBackend.h"
 #include "engine/NetworkWatch.h"
@@ -26,7 +32,7 @@ constexpr int kServerSeesMs = 3000;
 constexpr qint64 kMaxBlockMs = 100;
 // Shorter than the engine's patience with a silent connection.
 constexpr int kShortStallMs = 1000;
-// Longer than the source timeout this test runs with (ORVANE_TEST_SOURCE_TIMEOUT).
+// Longer than the shortened source timeout of the stall row (test_gstbackend_sourcetimeout).
 constexpr int kStallBeyondTimeoutMs = 4000;
 // The live HLS source has its first segments out.
 constexpr int kHlsReadyMs = 15000;
@@ -59,6 +65,60 @@ bool staysStopped(const MediaBackend& engine) {
 QString closedPortUrl() {
     return QStringLiteral("http://127.0.0.1:%1/radio.mp3").arg(IcecastFixture::pickFreePort());
 }
+
+// A web server of the test's own, for what Icecast cannot stage: it notes when each request
+// arrives, answers with what `answer` gives for the path, and then closes the connection, or
+// keeps it open and silent (a stalled station) when `hold` is set.
+struct FakeServer {
+    struct Request {
+        QByteArray path;
+        qint64 atMs = 0;
+    };
+    std::function<QByteArray(const QByteArray& path)> answer;
+    bool hold = false;
+    QList<Request> requests;
+    QElapsedTimer clock;
+    QTcpServer server;
+
+    FakeServer() {
+        clock.start();
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                 [this, socket] { onRequest(socket); });
+            }
+        });
+    }
+    void onRequest(QTcpSocket* socket) {
+        if (socket->property("answered").toBool() || !socket->peek(8192).contains("\r\n\r\n")) {
+            return;
+        }
+        socket->setProperty("answered", true);
+        const QByteArray path = socket->readAll().split(' ').value(1);
+        requests.append({path, clock.elapsed()});
+        socket->write(answer(path));
+        if (!hold) {
+            socket->disconnectFromHost();
+        }
+    }
+    QString url(const char* path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path);
+    }
+};
+
+// Counts the lines the program writes to its log while it lives.
+class LogCounter {
+  public:
+    LogCounter() { s_previous = qInstallMessageHandler(&count); }
+    ~LogCounter() { qInstallMessageHandler(s_previous); }
+    static int lines() { return s_lines; }
+
+  private:
+    static void count(QtMsgType, const QMessageLogContext&, const QString&) { ++s_lines; }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline int s_lines = 0;
+};
 
 }  // namespace
 
@@ -282,6 +342,10 @@ class TestGstBackend : public QObject {
     }
     void recoversFromFaultsByItself() {
         QFETCH(Fault, fault);
+        if (fault == Fault::Stall && !qEnvironmentVariableIsSet("ORVANE_TEST_SOURCE_TIMEOUT")) {
+            QSKIP(
+                "runs as test_gstbackend_sourcetimeout, with the HTTP source's timeout cut short");
+        }
         MediaBackend& e = *m_engine;
         const auto reconnecting = [&](const QString& why = {}) {
             return QTest::qWaitFor([&] { return e.status().startsWith("Reconnecting" + why); },
@@ -335,6 +399,123 @@ class TestGstBackend : public QObject {
         if (fault == Fault::CodecSwitch) {
             ICE_OK(m_ice.startSource());  // MP3 for the others
         }
+    }
+    void secondConnectionAfterThreeSecondsOfSilence() {
+        // The HTTP source's own timeout as users have it (10 s): only the engine's own rule can
+        // open the second connection this early.
+        QVERIFY(!qEnvironmentVariableIsSet("ORVANE_TEST_SOURCE_TIMEOUT"));
+        // A station that sends a few seconds of audio at once, as Icecast does for a new
+        // listener, and then nothing, with the connection left open: a stalled server.
+        QFile burst(m_ice.webroot() + QStringLiteral("/burst.mp3"));
+        QVERIFY(!m_ice
+                     .encode(QStringLiteral("burst.mp3"),
+                             QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true"), 4)
+                     .isEmpty() &&
+                burst.open(QIODevice::ReadOnly));
+        FakeServer station;
+        station.hold = true;
+        station.answer = [audio = burst.readAll()](const QByteArray&) {
+            return "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + audio;
+        };
+        MediaBackend& e = *m_engine;
+        e.setURL(station.url("/radio.mp3"));
+        e.play();
+        QTRY_COMPARE_WITH_TIMEOUT(station.requests.size(), 2, kStartMs);
+        // The audio goes out at once: the silence starts with the first request.
+        const qint64 silentMs = station.requests[1].atMs - station.requests[0].atMs;
+        QVERIFY2(silentMs > 2500 && silentMs < 4500, qPrintable(QString::number(silentMs)));
+        qInfo("second connection after %lld ms of silence", silentMs);
+    }
+    void longOutagePacedAndQuietInTheLog() {
+        // A station whose playlist lists two mirrors, both away (404) for as long as it takes.
+        FakeServer station;
+        const QByteArray list = "[playlist]\nFile1=" + station.url("/a.mp3").toUtf8() +
+                                "\nFile2=" + station.url("/b.mp3").toUtf8() + '\n';
+        station.answer = [list](const QByteArray& path) -> QByteArray {
+            return path == "/station.pls" ? "HTTP/1.0 200 OK\r\n\r\n" + list
+                                          : "HTTP/1.0 404 Not Found\r\n\r\n";
+        };
+        const auto tries = [&] {
+            return std::count_if(station.requests.cbegin(), station.requests.cend(),
+                                 [](const auto& r) { return r.path != "/station.pls"; });
+        };
+        const LogCounter log;
+        MediaBackend& e = *m_engine;
+        e.setURL(station.url("/station.pls"));
+        e.play();
+        // Once past its first tries, an outage writes next to nothing, also while the window's
+        // watchdog presses play again and again (every 8 s while nothing plays).
+        QTRY_VERIFY_WITH_TIMEOUT(tries() > 8, kStartMs);
+        const int early = log.lines();
+        for (qsizetype restartAt : {12, 16}) {
+            QTRY_VERIFY_WITH_TIMEOUT(tries() >= restartAt, kStartMs);
+            e.play();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(tries() >= 20, kStartMs);
+        QVERIFY2(
+            early >= 8 && log.lines() - early <= 2,
+            qPrintable(QStringLiteral("%1 lines, then %2").arg(early).arg(log.lines() - early)));
+        // The next mirror follows the one before after the same short pause as any try (no
+        // more than four tries a second). After a fetch of the playlist, which starts the try,
+        // the first mirror is asked late, so only the rounds without one are timed; as the
+        // server sees them, each also carries the client's own set-up time.
+        const auto& r = station.requests;
+        QList<qint64> pauses;
+        for (qsizetype i = 2; i < r.size(); ++i) {
+            if (r[i].path == "/b.mp3" && r[i - 2].path != "/station.pls") {
+                pauses.append(r[i].atMs - r[i - 1].atMs);
+            }
+        }
+        std::sort(pauses.begin(), pauses.end());
+        QVERIFY2(pauses.size() > 1 && pauses.first() > 150 && pauses[pauses.size() / 2] > 225 &&
+                     pauses.last() < 1000,
+                 qPrintable(QDebug::toString(pauses)));
+    }
+    void volumeAsHeard() {
+        // What the sound card would get, as 32-bit floats in a file.
+        constexpr qint64 kRate = 44100;
+        const QString heard = m_ice.webroot() + QStringLiteral("/heard.f32");
+        qputenv("ORVANE_AUDIO_SINK",
+                "audioconvert ! audioresample ! audio/x-raw,format=F32LE,channels=1,rate=44100 ! "
+                "filesink sync=true buffer-mode=unbuffered location=" +
+                    QFile::encodeName(heard));
+        m_engine = createGstBackend();
+        qunsetenv("ORVANE_AUDIO_SINK");
+        const auto samples = [&] { return QFileInfo(heard).size() / qint64(sizeof(float)); };
+        // The loudness (RMS) of 0.4 s of what is heard from 0.6 s on: what was on its way to the
+        // sink at a change of volume has played by then.
+        const auto loudness = [&] {
+            const qint64 from = samples() + kRate * 6 / 10;
+            const qint64 count = kRate * 4 / 10;
+            QFile f(heard);
+            if (!QTest::qWaitFor([&] { return samples() >= from + count; }, kStartMs) ||
+                !f.open(QIODevice::ReadOnly) || !f.seek(from * qint64(sizeof(float)))) {
+                return -1.0;
+            }
+            const QByteArray raw = f.read(count * qint64(sizeof(float)));
+            const auto* x = reinterpret_cast<const float*>(raw.constData());
+            return std::sqrt(std::inner_product(x, x + count, x, 0.0) / double(count));
+        };
+        // The window's start-up writes 25 before any station plays; the first one plays at it.
+        MediaBackend& e = *m_engine;
+        e.setVolume(25);
+        e.setURL(m_ice.url());
+        e.play();
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        const double at25 = loudness();
+        e.setVolume(100);
+        const double at100 = loudness();
+        e.setVolume(50);
+        const double at50 = loudness();
+        // On the cubic curve, 50 is an eighth of the amplitude and 25 a sixty-fourth.
+        const QString measured = QStringLiteral("RMS %1 at 100, ratios %2 at 50, %3 at 25")
+                                     .arg(at100)
+                                     .arg(at50 / at100)
+                                     .arg(at25 / at100);
+        QVERIFY2(at100 > 0.05 && std::abs(at50 / at100 / 0.125 - 1.0) < 0.1 &&
+                     std::abs(at25 / at100 / 0.015625 - 1.0) < 0.15,
+                 qPrintable(measured));
+        qInfo("%s", qPrintable(measured));
     }
     void destroyedWithMessagesInFlight() {
         // Messages posted by GStreamer's threads wait in the event queue for the engine; an engine
