@@ -230,12 +230,15 @@ void GstEngine::onResolved(const PlaylistResult& result) {
             // Undecodable data that is no playlist either: what the pipeline said about it is
             // the better reason. Neither changes by trying again; a server that is down does.
             const bool notPlaylist = result.errorKind == PlaylistError::NotPlaylist;
+            const StreamError reason = result.errorKind == PlaylistError::Certificate
+                                           ? StreamError::untrusted(result.certificate)
+                                           : StreamError::plain(result.error);
             if (m_wanted && !notPlaylist) {
-                reconnect(StreamError::plain(result.error));
+                reconnect(reason);
                 break;
             }
             forgetEntry();
-            fail(probing && notPlaylist ? m_probeReason : StreamError::plain(result.error));
+            fail(probing && notPlaylist ? m_probeReason : reason);
             break;
         }
     }

@@ -243,6 +243,7 @@ StreamError GstEngine::withLastKnownCause(StreamError e) const {
     // host stands, so the status does not flicker between the two.
     if (isVague(e) && !e.gotData && m_failure.host == e.host) {
         e.connect = m_failure.connect;
+        e.certificate = m_failure.certificate;
     }
     return e;
 }
@@ -252,16 +253,19 @@ void GstEngine::probe(const QByteArray& uri) {
     if (url.scheme() != QLatin1StringView("http") && url.scheme() != QLatin1StringView("https")) {
         return;
     }
-    probeConnection(&m_context, url, [this, token = ++m_probeToken](StreamError::Connect found) {
-        if (token != m_probeToken || found == StreamError::Connect::Unknown) {
-            return;
-        }
-        for (StreamError* e : {&m_failure, &m_error}) {
-            if (isVague(*e) && !e->gotData) {
-                e->connect = found;
+    probeConnection(
+        &m_context, url,
+        [this, token = ++m_probeToken](StreamError::Connect found, CertificateProblem certificate) {
+            if (token != m_probeToken || found == StreamError::Connect::Unknown) {
+                return;
             }
-        }
-    });
+            for (StreamError* e : {&m_failure, &m_error}) {
+                if (isVague(*e) && !e->gotData) {
+                    e->connect = found;
+                    e->certificate = certificate;
+                }
+            }
+        });
 }
 
 QString GstEngine::reconnectingStatus() const {

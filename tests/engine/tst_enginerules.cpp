@@ -49,9 +49,18 @@ class TestEngineRules : public QObject {
         const int read = GST_RESOURCE_ERROR_READ;
         const QString internal = QStringLiteral("Internal data stream error.");
         const QString host = QStringLiteral("radio.example");
-        // Domain, code, message, debug text, HTTP status, the connection's fate, host, data came.
+        using P = CertificateProblem;
+        // Domain, code, message, debug text, HTTP status, the connection's fate, host, data came,
+        // what was wrong with the server's certificate.
         const std::pair<StreamError, const char*> rows[] = {
             {{stream, failed, internal, {}, 0, C::TimedOut, host, false}, "Timed out"},
+            // A captive portal that intercepts HTTPS clears up once the user logs in: worth
+            // trying again, as every other row here.
+            {{stream, failed, internal, {}, 0, C::Untrusted, host, false, P::Expired},
+             "The server's certificate is not trusted (expired)"},
+            {{stream, failed, internal, {}, 0, C::Untrusted, host, false, P::UnknownIssuer},
+             "The server's certificate is not trusted (unknown issuer)"},
+            {StreamError::untrusted(P::Untrusted), "The server's certificate is not trusted"},
             // Before the engine has found out why the connection failed.
             {{stream, failed, internal, {}, 0, C::Unknown, host, false},
              "Cannot connect to radio.example"},

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The GStreamer engine against a real local Icecast server: what the window's once-a-second
 // watchdog reads (status, position) and what it does (play) through stalls, drops and failures.
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -12,10 +13,12 @@
 #include "engine/GstBackend.h"
 #include "engine/NetworkWatch.h"
 #include "support/IcecastFixture.h"
+#include "support/TestCertificates.h"
 #include "support/UiStallMonitor.h"
 
 using namespace orvane;
 using orvane::test::IcecastFixture;
+using Certificate = orvane::test::TestCertificates::Server;
 
 namespace {
 
@@ -128,6 +131,16 @@ class TestGstBackend : public QObject {
         const QByteArray dispatcher =
             QAbstractEventDispatcher::instance()->metaObject()->className();
         QVERIFY(qEnvironmentVariableIntValue("QT_NO_GLIB") != 1 || !dispatcher.contains("Glib"));
+        // HTTPS from Icecast, signed by the test's own authority; and two servers whose
+        // certificates no one should trust, which refuse every connection at the handshake.
+        QVERIFY2(m_certs.make(), qPrintable(m_certs.error()));
+        qputenv("ORVANE_TEST_CA_FILE", QFile::encodeName(m_certs.caFile()));
+        ICE_OK(m_ice.setTlsCertificate(m_certs.bundleFile(Certificate::Trusted)));
+        for (auto& [server, certificate] : {std::pair{&m_selfSigned, Certificate::SelfSigned},
+                                            {&m_wrongHost, Certificate::WrongHost}}) {
+            server->setSslConfiguration(m_certs.serverConfiguration(certificate));
+            QVERIFY(server->listen(QHostAddress::LocalHost));
+        }
         ICE_OK(m_ice.start());
         // The fixture's own probe of the mount, which Icecast counts a moment later.
         QTRY_VERIFY_WITH_TIMEOUT(m_ice.listenerConnections() > 0, kServerSeesMs);
@@ -238,6 +251,21 @@ class TestGstBackend : public QObject {
         QTest::newRow("no such host") << QStringLiteral("http://no-such-host.invalid/radio.mp3")
                                       << "Host not found (no-such-host.invalid)"
                                       << "Reconnecting: host not found (no-such-host.invalid)";
+        // A captive portal or a misconfigured server: the engine keeps trying, for a portal
+        // clears once the user has logged in, and says why it cannot get through. Both the
+        // stream and the playlist's download.
+        const auto https = [](const QSslServer& server, const char* path) {
+            return QStringLiteral("https://127.0.0.1:%1%2").arg(server.serverPort()).arg(path);
+        };
+        const auto untrusted = [](const char* name, const QString& url, const char* why) {
+            const QString reason = QStringLiteral("the server's certificate is not trusted (%1)")
+                                       .arg(QLatin1String(why));
+            QTest::newRow(name) << url << u'T' + reason.mid(1) << "Reconnecting: " + reason;
+        };
+        untrusted("self-signed stream", https(m_selfSigned, "/radio.mp3"), "self-signed");
+        untrusted("stream for another host", https(m_wrongHost, "/radio.mp3"),
+                  "issued for another host");
+        untrusted("self-signed playlist", https(m_selfSigned, "/radio.pls"), "self-signed");
         QTest::newRow("not audio") << garbage << "Not a stream" << QString();
         QTest::newRow("no such local file")
             << QStringLiteral("/nonexistent/dir/radio.mp3") << "File not found" << QString();
@@ -507,6 +535,7 @@ class TestGstBackend : public QObject {
     void playlistsLeadToTheLiveStream_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("hls");
+        QTest::addColumn<QString>("source");  // the stream the playlist leads to
         const QString live = m_ice.url();
         const QString web = m_ice.webroot();
         // Mirrors that are down come first: a closed port, then a mount the server does not know.
@@ -516,11 +545,16 @@ class TestGstBackend : public QObject {
                                           "File3=%3\nTitle3=Test Radio (mirror 3)\n")
                                .arg(closedPortUrl(), m_ice.missingUrl(), live)
                                .toUtf8())
-            << false;
+            << false << live;
         // A playlist behind a name that does not say so: only the pipeline can tell.
         QTest::newRow("PLS named like a stream")
             << m_ice.serve(QStringLiteral("listen"), "[playlist]\nFile1=" + live.toUtf8() + '\n')
-            << false;
+            << false << live;
+        // Both over HTTPS, from a server whose authority the test trusts.
+        const QString secure = m_ice.httpsUrlFor(m_ice.mount());
+        m_ice.serve(QStringLiteral("secure.pls"), "[playlist]\nFile1=" + secure.toUtf8() + '\n');
+        QTest::newRow("PLS and stream over HTTPS")
+            << m_ice.httpsUrlFor(QStringLiteral("/secure.pls")) << false << secure;
         // A live AAC stream cut into one-second MPEG-TS segments, served as plain files.
         const QString hls = web + QStringLiteral("/hls");
         QVERIFY(QDir().mkpath(hls) && QFile::setPermissions(hls, QFile::permissions(web)));
@@ -530,11 +564,13 @@ class TestGstBackend : public QObject {
                                    "avenc_aac ! aacparse ! hlssink2 target-duration=1 "
                                    "playlist-length=4 max-files=8 location=" +
                                    hls + "/seg%05d.ts playlist-location=" + hls + "/live.m3u8"));
-        QTest::newRow("live HLS") << m_ice.urlFor("/hls/live.m3u8") << true;
+        QTest::newRow("live HLS") << m_ice.urlFor("/hls/live.m3u8") << true
+                                  << m_ice.urlFor("/hls/live.m3u8");
     }
     void playlistsLeadToTheLiveStream() {
         QFETCH(QString, url);
         QFETCH(bool, hls);
+        QFETCH(QString, source);
         // Three segments listed, as they are once a fourth is on its way: enough for the demuxer
         // to start at the live edge.
         const QString folder = m_ice.webroot() + QStringLiteral("/hls");
@@ -547,7 +583,7 @@ class TestGstBackend : public QObject {
         QVERIFY(advances(e));
         QCOMPARE(e.URL(), url);
         // The address shown is the stream's, not the playlist's; HLS is its own stream.
-        QCOMPARE(e.mediaSourceURL(), hls ? url : m_ice.url());
+        QCOMPARE(e.mediaSourceURL(), source);
         QTRY_COMPARE_WITH_TIMEOUT(
             e.mediaName(),
             hls ? QStringLiteral("live") : QString::fromLatin1(IcecastFixture::kFirstTitle), 5000);
@@ -600,6 +636,9 @@ class TestGstBackend : public QObject {
     }
 
   private:
+    test::TestCertificates m_certs;
+    QSslServer m_selfSigned;
+    QSslServer m_wrongHost;
     IcecastFixture m_ice;
     std::unique_ptr<MediaBackend> m_engine;
 };
