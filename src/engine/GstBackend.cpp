@@ -80,7 +80,7 @@ std::unique_ptr<Connection> GstEngine::makeConnection() {
 
 std::unique_ptr<Pipeline> GstEngine::makePipeline() {
     auto pipeline = std::make_unique<Pipeline>(
-        [this](Pipeline& from, GstMessage* msg) { onMessage(from, msg); });
+        [this](Pipeline& from, GstMessage* msg) { onMessage(from, msg); }, m_audioSink);
     if (pipeline->isValid()) {
         pipeline->setVolume(m_volume / 100.0);
     }
@@ -149,7 +149,7 @@ void GstEngine::open() {
     m_entries.clear();
     m_entry = -1;
     m_round = 0;
-    m_schedule.reset();
+    m_schedule.restart();
     m_phase = Phase::Connecting;
     if (!m_player->isValid()) {
         fail(StreamError::plain(QStringLiteral("GStreamer's playbin element is not installed")));
@@ -306,12 +306,15 @@ void GstEngine::onResolved(const PlaylistResult& result) {
             // Undecodable data that is no playlist either: what the pipeline said about it is
             // the better reason. Neither changes by trying again; a server that is down does.
             const bool notPlaylist = result.errorKind == PlaylistError::NotPlaylist;
+            const StreamError reason = result.errorKind == PlaylistError::Certificate
+                                           ? StreamError::untrusted(result.certificate)
+                                           : StreamError::plain(result.error);
             if (m_wanted && !notPlaylist) {
-                reconnect(StreamError::plain(result.error));
+                reconnect(reason);
                 break;
             }
             forgetEntry();
-            fail(probing && notPlaylist ? m_probeReason : StreamError::plain(result.error));
+            fail(probing && notPlaylist ? m_probeReason : reason);
             break;
         }
     }
@@ -345,6 +348,7 @@ void GstEngine::setURL(const QString& url) {
     forgetEntry();
     m_directOpen = false;
     m_everPlayed = false;
+    m_schedule.reset();
     m_error = {};
     m_failure = {};
     if (url.isEmpty()) {

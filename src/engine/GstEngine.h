@@ -120,6 +120,9 @@ class GstEngine final : public MediaBackend {
     // Addresses that turned out to be files or playlists rather than live streams.
     QSet<QByteArray> m_notLive;
 
+    // The audio sink every decoding pipeline gets, as the environment named it when the engine
+    // was made: a stream makes its pipeline only once it knows how it plays.
+    const QByteArray m_audioSink = qgetenv("ORVANE_AUDIO_SINK");
     QString m_url;
     bool m_openQueued = false;
     // From play() to stop(): every end of the stream is followed by another try.

@@ -13,6 +13,7 @@
 #include "engine/AudioOutput.h"
 #include "engine/BusMessage.h"
 #include "engine/LiveFeed.h"
+#include "engine/SourceTls.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcEngine)
 
@@ -57,6 +58,7 @@ void configureSource(GstElement* source) {
         pspec && pspec->value_type == G_TYPE_BOOLEAN) {
         g_object_set(source, "iradio-mode", TRUE, nullptr);
     }
+    setUpSourceTls(source);
 }
 
 // Written by the streaming threads, read by the engine.
@@ -185,7 +187,7 @@ guint Pipeline::sourceTimeoutSeconds() {
     return seconds;
 }
 
-Pipeline::Pipeline(Handler handler)
+Pipeline::Pipeline(Handler handler, const QByteArray& sink)
     : m_watch(std::make_shared<DataWatch>()), m_handler(std::move(handler)) {
     m_playbin.reset(gst_element_factory_make("playbin", nullptr));
     if (!m_playbin) {
@@ -197,8 +199,8 @@ Pipeline::Pipeline(Handler handler)
     // curve is what the listener hears, whatever the sound server does with its own.
     gst_util_set_object_arg(G_OBJECT(m_playbin.get()), "flags", "audio+soft-volume");
 
-    if (GstElement* sink = createAudioSink()) {
-        g_object_set(m_playbin.get(), "audio-sink", sink, nullptr);
+    if (GstElement* output = createAudioSink(sink)) {
+        g_object_set(m_playbin.get(), "audio-sink", output, nullptr);
     }
 
     m_sourceSetupId = g_signal_connect_data(

@@ -30,7 +30,8 @@ class Pipeline {
     // Called on the owner's thread for every message of the current run.
     using Handler = std::function<void(Pipeline&, GstMessage*)>;
 
-    explicit Pipeline(Handler handler);
+    // `sink` describes the audio sink in gst-launch syntax; empty for the system's own.
+    Pipeline(Handler handler, const QByteArray& sink);
     ~Pipeline();
     Pipeline(const Pipeline&) = delete;
     Pipeline& operator=(const Pipeline&) = delete;
