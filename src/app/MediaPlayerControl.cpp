@@ -1,9 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MediaPlayerControl.h"
 
+#include <QEvent>
 #include <QPainter>
+#include <QWindow>
+#include <algorithm>
 
 namespace orvane {
+
+namespace {
+
+const QColor kPanel(24, 24, 24);
+const QColor kFocusFrame(90, 90, 90);
+// Twenty frames a second while the bars move, as often as the engine measures.
+constexpr int kFrameMs = 50;
+// The engine measures every 50 ms while sound plays. When nothing has come for this long the
+// audio has run out (a stalled stream that has played what it had), and the bars fall.
+constexpr qint64 kQuietMs = 250;
+// Room between the bars and the edges of the free area, in device-independent pixels.
+constexpr int kMarginX = 10;
+constexpr int kMarginTop = 8;
+constexpr int kMarginBottom = 6;
+
+}  // namespace
 
 MediaPlayerControl::MediaPlayerControl(std::unique_ptr<MediaBackend> backend, QWidget* parent)
     : QWidget(parent), m_backend(std::move(backend)) {
@@ -11,17 +30,114 @@ MediaPlayerControl::MediaPlayerControl(std::unique_ptr<MediaBackend> backend, QW
     // window's tab order.
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    m_frames = new QTimer(this);
+    m_frames->setObjectName(QStringLiteral("soundFrames"));
+    m_frames->setInterval(kFrameMs);
+    connect(m_frames, &QTimer::timeout, this, [this] { onFrame(); });
 }
 
-MediaPlayerControl::~MediaPlayerControl() = default;
+MediaPlayerControl::~MediaPlayerControl() {
+    // The engine outlives this body (it is a member): it must not call back into a control
+    // that is half gone.
+    m_backend->setSoundListener({});
+}
+
+void MediaPlayerControl::setSoundArea(const QRect& area) {
+    m_soundArea = area;
+    update();
+}
+
+QRectF MediaPlayerControl::barsArea() const {
+    const QRect free = m_soundArea.isNull() ? rect() : m_soundArea;
+    return QRectF(free.adjusted(kMarginX, kMarginTop, -kMarginX, -kMarginBottom));
+}
 
 void MediaPlayerControl::paintEvent(QPaintEvent*) {
-    // Audio only: a plain dark panel, with a thin frame that shows when the control has focus.
+    // A dark panel with the sound drawn in light bars, and a thin frame that shows when the
+    // control has focus.
     QPainter p(this);
-    p.fillRect(rect(), QColor(24, 24, 24));
+    p.fillRect(rect(), kPanel);
+    p.setRenderHint(QPainter::Antialiasing);
+    m_bars.paint(p, barsArea());
+    p.setRenderHint(QPainter::Antialiasing, false);
     if (hasFocus()) {
-        p.setPen(QColor(90, 90, 90));
+        p.setPen(kFocusFrame);
+        p.setBrush(Qt::NoBrush);
         p.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+void MediaPlayerControl::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Minimising and covering show on the window, not on this control.
+    QWidget* top = window();
+    if (top != this) {
+        top->installEventFilter(this);
+    }
+    if (QWindow* handle = top->windowHandle()) {
+        handle->installEventFilter(this);
+    }
+    followVisibility();
+}
+
+void MediaPlayerControl::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    followVisibility();
+}
+
+bool MediaPlayerControl::eventFilter(QObject* watched, QEvent* event) {
+    // An X server reports a window that is unmapped or wholly covered as no longer exposed.
+    if (event->type() == QEvent::Expose || event->type() == QEvent::WindowStateChange) {
+        followVisibility();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool MediaPlayerControl::canBeSeen() const {
+    const QWidget* top = window();
+    const QWindow* handle = top->windowHandle();
+    return isVisible() && !(top->windowState() & Qt::WindowMinimized) && handle &&
+           handle->isExposed();
+}
+
+void MediaPlayerControl::followVisibility() {
+    const bool seen = canBeSeen();
+    if (seen == m_listening) {
+        return;
+    }
+    m_listening = seen;
+    if (seen) {
+        m_backend->setSoundListener([this](const SoundLevels& levels) { onSound(levels); });
+        return;
+    }
+    m_backend->setSoundListener({});
+    m_frames->stop();
+    m_bars.clear();  // when it is seen again, it starts flat
+}
+
+void MediaPlayerControl::onSound(const SoundLevels& levels) {
+    m_bars.setLevels(levels);
+    if (!levels.empty()) {
+        m_heard.start();
+    }
+    if (!m_frames->isActive() && !m_bars.isFlat()) {
+        m_frameClock.start();
+        m_frames->start();
+    }
+}
+
+void MediaPlayerControl::onFrame() {
+    if (m_heard.isValid() && m_heard.elapsed() > kQuietMs) {
+        m_bars.setLevels({});
+        m_heard.invalidate();
+    }
+    // A late frame on a busy machine moves the bars as far as the time that passed.
+    const double seconds = std::min<qint64>(m_frameClock.restart(), 200) / 1000.0;
+    if (m_bars.advance(seconds)) {
+        update(barsArea().toAlignedRect());
+    }
+    if (m_bars.isFlat()) {
+        m_frames->stop();
     }
 }
 
