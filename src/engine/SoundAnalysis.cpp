@@ -12,9 +12,10 @@ namespace orvane {
 
 namespace {
 
-// 512 bands of 43 Hz at 44.1 kHz: the shown bands are narrower than that only below 200 Hz. The
-// work per second of audio hardly depends on it.
-constexpr guint kAnalysisBands = 512;
+// 513 bands of 43 Hz at 44.1 kHz: the shown bands are narrower than that only below 200 Hz. The
+// element transforms 2 * (bands - 1) samples at a time, and 1024, a power of two, takes a third
+// of the time that 1022 (512 bands) does.
+constexpr guint kAnalysisBands = 513;
 // Twenty measurements a second: a display that moves smoothly without drawing more often.
 constexpr guint64 kIntervalNs = 50 * GST_MSECOND;
 // Below this a band counts as silent.
