@@ -12,11 +12,12 @@ namespace {
 
 const QColor kPanel(24, 24, 24);
 const QColor kFocusFrame(90, 90, 90);
-// Twenty frames a second while the bars move, as often as the engine measures.
+// Twenty frames a second while the bars fall; while they move, one for each of the engine's
+// measurements, fifteen a second.
 constexpr int kFrameMs = 50;
-// The engine measures every 50 ms while sound plays. When nothing has come for this long the
+// The engine measures every 67 ms while sound plays. When nothing has come for this long the
 // audio has run out (a stalled stream that has played what it had), and the bars fall.
-constexpr qint64 kQuietMs = 250;
+constexpr int kQuietMs = 250;
 // Room between the bars and the edges of the free area, in device-independent pixels.
 constexpr int kMarginX = 10;
 constexpr int kMarginTop = 8;
@@ -32,7 +33,6 @@ MediaPlayerControl::MediaPlayerControl(std::unique_ptr<MediaBackend> backend, QW
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_frames = new QTimer(this);
     m_frames->setObjectName(QStringLiteral("soundFrames"));
-    m_frames->setInterval(kFrameMs);
     connect(m_frames, &QTimer::timeout, this, [this] { onFrame(); });
 }
 
@@ -113,31 +113,50 @@ void MediaPlayerControl::followVisibility() {
     m_backend->setSoundListener({});
     m_frames->stop();
     m_bars.clear();  // when it is seen again, it starts flat
+    m_quiet = true;
+    m_frameClock.invalidate();
 }
 
 void MediaPlayerControl::onSound(const SoundLevels& levels) {
+    const bool wasFlat = m_bars.isFlat();
     m_bars.setLevels(levels);
-    if (!levels.empty()) {
-        m_heard.start();
+    if (wasFlat && m_bars.isFlat()) {
+        return;  // silence goes on: nothing to draw, nothing to wait for
     }
-    if (!m_frames->isActive() && !m_bars.isFlat()) {
-        m_frameClock.start();
-        m_frames->start();
+    if (levels.empty()) {
+        m_quiet = true;  // falls on its own frames
+        if (!m_frames->isActive()) {
+            m_frames->start(kFrameMs);
+        }
+        return;
     }
+    // While the sound comes, each measurement draws a frame, in step with what is heard; the
+    // timer only wakes when the measurements stop (the audio has run out) and lets the bars fall.
+    m_quiet = false;
+    frame();
+    m_frames->start(kQuietMs);
 }
 
 void MediaPlayerControl::onFrame() {
-    if (m_heard.isValid() && m_heard.elapsed() > kQuietMs) {
+    if (!m_quiet) {
+        m_quiet = true;
         m_bars.setLevels({});
-        m_heard.invalidate();
+        m_frames->start(kFrameMs);
     }
-    // A late frame on a busy machine moves the bars as far as the time that passed.
-    const double seconds = std::min<qint64>(m_frameClock.restart(), 200) / 1000.0;
-    if (m_bars.advance(seconds)) {
-        update(barsArea().toAlignedRect());
-    }
+    frame();
     if (m_bars.isFlat()) {
         m_frames->stop();
+    }
+}
+
+void MediaPlayerControl::frame() {
+    // A frame after a pause, or late on a busy machine, moves the bars as far as the time that
+    // passed, up to a fifth of a second.
+    const double seconds =
+        m_frameClock.isValid() ? std::min<qint64>(m_frameClock.restart(), 200) / 1000.0 : 0.05;
+    m_frameClock.start();
+    if (const QRegion dirty = m_bars.advance(seconds, barsArea()); !dirty.isEmpty()) {
+        update(dirty);
     }
 }
 

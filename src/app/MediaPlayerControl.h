@@ -80,15 +80,17 @@ class MediaPlayerControl final : public QWidget {
     void followVisibility();
     void onSound(const SoundLevels& levels);
     void onFrame();
+    void frame();
     QRectF barsArea() const;
 
     std::unique_ptr<MediaBackend> m_backend;
     QRect m_soundArea;
     bool m_listening = false;
     SoundBars m_bars;
-    QTimer* m_frames = nullptr;  // runs only while the bars move
+    // Wakes once the measurements stop coming, then draws the bars' fall; idle when flat.
+    QTimer* m_frames = nullptr;
+    bool m_quiet = true;         // the bars fall towards silence on the timer's frames
     QElapsedTimer m_frameClock;  // since the last frame
-    QElapsedTimer m_heard;       // since the last measurement with sound in it
 };
 
 }  // namespace orvane

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QRectF>
+#include <QRegion>
 #include <vector>
 
 #include "engine/MediaBackend.h"
@@ -17,8 +18,9 @@ class SoundBars {
   public:
     // What sounds now; no levels: silence.
     void setLevels(const SoundLevels& levels);
-    // Moves the bars `seconds` on towards the levels. True when anything visible changed.
-    bool advance(double seconds);
+    // Moves the bars `seconds` on towards the levels, as drawn in `area`. Returns what must be
+    // drawn again: the bars whose tops moved by a pixel or more.
+    QRegion advance(double seconds, const QRectF& area);
     // Nothing shows, and nothing is on its way up.
     bool isFlat() const;
     // Flat at once.
@@ -26,8 +28,12 @@ class SoundBars {
     void paint(QPainter& painter, const QRectF& area) const;
 
   private:
+    QRectF barRect(std::size_t bar, double height, const QRectF& area) const;
+
     std::vector<float> m_levels;
     std::vector<float> m_heights;
+    std::vector<float> m_drawn;  // the heights last drawn, in pixels
+    bool m_silent = false;
 };
 
 }  // namespace orvane

@@ -46,7 +46,7 @@ class MediaBackend {
     virtual QString mediaSourceURL() const = 0;
 
     // While a listener is set, the engine measures the sound and calls it, on this thread, as
-    // the sound is heard: some twenty times a second while audio plays, and with no levels at
+    // the sound is heard: some fifteen times a second while audio plays, and with no levels at
     // all when the sound stops at once (stop, a new station, a failure). When audio simply runs
     // out (a stalled stream) the calls stop. An empty listener ends the measuring: the engine
     // then spends nothing on it and calls nothing.

@@ -16,8 +16,9 @@ namespace {
 // element transforms 2 * (bands - 1) samples at a time, and 1024, a power of two, takes a third
 // of the time that 1022 (512 bands) does.
 constexpr guint kAnalysisBands = 513;
-// Twenty measurements a second: a display that moves smoothly without drawing more often.
-constexpr guint64 kIntervalNs = 50 * GST_MSECOND;
+// Fifteen measurements a second: enough for a display that moves smoothly. Each one wakes the
+// window to draw it, which costs far more than measuring.
+constexpr guint64 kIntervalNs = GST_SECOND / 15;
 // Below this a band counts as silent.
 constexpr gint kThresholdDb = -80;
 constexpr const char* kMessageName = "spectrum";
@@ -32,7 +33,10 @@ constexpr double kTopDb = -10.0;
 // Sound held for the window is never due further ahead than this; more would be a clock that
 // jumped.
 constexpr auto kMaxAhead = std::chrono::seconds(2);
-// What is held at most: far more than the audio output's buffer holds at twenty a second.
+// Held measurements wait this long past their time for the next one to arrive and hand them over,
+// a little more than the time between two.
+constexpr auto kArrivalSlack = std::chrono::milliseconds(80);
+// What is held at most: far more than the audio output's buffer holds.
 constexpr std::size_t kMaxHeld = 64;
 
 std::atomic<quint64> g_posted{0};
@@ -175,7 +179,7 @@ SoundLevels soundLevels(GstMessage* msg) {
 SoundFeed::SoundFeed() {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { deliver(); });
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { deliver({}); });
 }
 
 void SoundFeed::setListener(SoundListener listener) {
@@ -211,9 +215,10 @@ void SoundFeed::measured(GstElement* pipeline, GstMessage* msg) {
         m_held.pop_front();
     }
     m_held.emplace_back(due, std::move(levels));
-    if (!m_timer.isActive()) {
-        deliver();
-    }
+    // Measurements come at an even pace, each the same time ahead of its sound, so each arrival
+    // hands over what has become due since the last one: a steady stream wakes this thread once
+    // per measurement. The timer only plays out what is held once they stop coming.
+    deliver(kArrivalSlack);
 }
 
 void SoundFeed::silence() {
@@ -224,7 +229,7 @@ void SoundFeed::silence() {
     }
 }
 
-void SoundFeed::deliver() {
+void SoundFeed::deliver(Clock::duration slack) {
     // Of what is due, the latest is what sounds now.
     const auto now = Clock::now();
     SoundLevels current;
@@ -232,8 +237,11 @@ void SoundFeed::deliver() {
         current = std::move(m_held.front().second);
         m_held.pop_front();
     }
-    if (!m_held.empty()) {
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_held.front().first - now);
+    if (m_held.empty()) {
+        m_timer.stop();
+    } else {
+        const auto wait =
+            std::chrono::ceil<std::chrono::milliseconds>(m_held.front().first - now + slack);
         m_timer.start(int(wait.count()));
     }
     if (!current.empty() && m_listener) {

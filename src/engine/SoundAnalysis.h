@@ -53,7 +53,9 @@ class SoundFeed {
 
   private:
     using Clock = std::chrono::steady_clock;
-    void deliver();
+    // Hands over what is due; what is not yet is handed over by the next arrival or, `slack`
+    // after it is due, by the timer.
+    void deliver(Clock::duration slack);
 
     SoundListener m_listener;
     std::deque<std::pair<Clock::time_point, SoundLevels>> m_held;
