@@ -42,7 +42,7 @@ struct BusRelay {
     // at 128 kbit/s. Only the start of a run shows them; the rest are dropped here, on the
     // posting thread, rather than waking the owner's thread to be ignored there.
     std::atomic<bool> buffering{false};
-    // Whether the owner wants the sound analysis' measurements, some twenty a second. They are
+    // Whether the owner wants the sound analysis' measurements, some fifteen a second. They are
     // dropped here while the window cannot show them (and the analysis posts none then anyway,
     // but some may still be on their way).
     std::atomic<bool> analysis{false};

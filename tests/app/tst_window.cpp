@@ -172,10 +172,10 @@ class TestWindow : public QObject {
         QTRY_VERIFY(area->hasFocus());
         QCOMPARE(area->grab().toImage().pixelColor(0, 0), QColor(90, 90, 90));
 
-        // The engine measures twenty times a second while sound plays.
+        // The engine measures fifteen times a second while sound plays.
         SoundLevels levels;
         QTimer engine;
-        engine.setInterval(50);
+        engine.setInterval(67);
         connect(&engine, &QTimer::timeout, this, [&] {
             if (f.engine->soundListener) {
                 f.engine->soundListener(levels);
