@@ -86,7 +86,8 @@ void MediaPlayerControl::hideEvent(QHideEvent* event) {
 }
 
 bool MediaPlayerControl::eventFilter(QObject* watched, QEvent* event) {
-    // An X server reports a window that is unmapped or wholly covered as no longer exposed.
+    // A window the desktop has unmapped is no longer exposed; so is, on desktops that tell, one
+    // that other windows cover entirely (Qt's X11 support does not ask the X server for that).
     if (event->type() == QEvent::Expose || event->type() == QEvent::WindowStateChange) {
         followVisibility();
     }
