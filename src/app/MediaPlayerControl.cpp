@@ -126,9 +126,7 @@ void MediaPlayerControl::onSound(const SoundLevels& levels) {
     }
     if (levels.empty()) {
         m_quiet = true;  // falls on its own frames
-        if (!m_frames->isActive()) {
-            m_frames->start(kFrameMs);
-        }
+        m_frames->start(kFrameMs);
         return;
     }
     // While the sound comes, each measurement draws a frame, in step with what is heard; the
@@ -153,9 +151,13 @@ void MediaPlayerControl::onFrame() {
 void MediaPlayerControl::frame() {
     // A frame after a pause, or late on a busy machine, moves the bars as far as the time that
     // passed, up to a fifth of a second.
-    const double seconds =
-        m_frameClock.isValid() ? std::min<qint64>(m_frameClock.restart(), 200) / 1000.0 : 0.05;
-    m_frameClock.start();
+    qint64 ms = kFrameMs;
+    if (m_frameClock.isValid()) {
+        ms = std::min<qint64>(m_frameClock.restart(), 200);
+    } else {
+        m_frameClock.start();
+    }
+    const double seconds = ms / 1000.0;
     if (const QRegion dirty = m_bars.advance(seconds, barsArea()); !dirty.isEmpty()) {
         update(dirty);
     }
