@@ -15,16 +15,16 @@
 # window shown and drawing (orvane-noise-pulse) beside VLC with its Qt window (vlc-qt-noise-pulse),
 # and the window minimised into the notification area (openbox and trayer) right after PLAY
 # (orvane-noise-pulse-tray).
-# BENCH_BASELINE=path/to/older/orvaneplayer adds that build's MP3 rows, for a before/after in the
-# same run. BENCH_ROWS=REGEX runs only the rows whose names match (e.g. 'pulse'). BENCH_VERBOSE=1
-# shows each program's last error lines.
+# BENCH_BASELINE=path/to/older/orvaneplayer adds that build's MP3 and -noise rows, for a
+# before/after in the same run. BENCH_ROWS=REGEX runs only the rows whose names match (e.g.
+# 'noise'). BENCH_VERBOSE=1 shows each program's last error lines.
 #
 # CPU seconds on a shared machine are noisy (other builds run beside it): compare rows of the
 # same run, and the medians rather than one run.
 #
 # Needs the packages in scripts/packages.txt (icecast2, gstreamer1.0-tools, xvfb, openbox,
-# trayer, xdotool, mpv, vlc-bin, vlc-plugin-qt, pulseaudio, time). Everything runs on 127.0.0.1 and is stopped on exit. VLC will not
-# run as root; as root it runs as the user nobody.
+# trayer, xdotool, mpv, vlc-bin, vlc-plugin-qt, pulseaudio, time). Everything runs on 127.0.0.1
+# and is stopped on exit. VLC will not run as root; as root it runs as the user nobody.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
