@@ -83,7 +83,11 @@ x11_start "$work" || { echo "Xvfb did not start" >&2; exit 2; }
 pids+=("$XVFB_PID")
 x11_wm "$work" || { echo "openbox did not start" >&2; exit 2; }
 pids+=("$WM_PID")
-if x11_tray "$work"; then pids+=("$TRAY_PID"); else echo "warning: no tray host: -tray rows only minimise" >&2; fi
+if x11_tray "$work"; then
+    pids+=("$TRAY_PID")
+else
+    echo "warning: no tray host: the -tray rows only minimise" >&2
+fi
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 
 # measure NAME COMMAND... -> "cpu_s peak_rss_kb pss_kb private_kb" of one run. Memory is read
