@@ -83,6 +83,7 @@ std::unique_ptr<Pipeline> GstEngine::makePipeline() {
         [this](Pipeline& from, GstMessage* msg) { onMessage(from, msg); }, m_audioSink);
     if (pipeline->isValid()) {
         pipeline->setVolume(m_volume / 100.0);
+        pipeline->analyseSound(m_sound.wanted());
     }
     return pipeline;
 }
@@ -97,6 +98,7 @@ void GstEngine::fail(const StreamError& error) {
     m_held = false;
     m_drainTimer.stop();
     m_bufferPercent = -1;
+    m_sound.silence();
     // The run (generation) stays, so its remaining messages can still refine the reason; so
     // does the connection's, which has stopped by itself.
     m_player->halt();
@@ -121,6 +123,7 @@ void GstEngine::dropFeed() {
 }
 
 void GstEngine::closeAll() {
+    m_sound.silence();
     ++m_startToken;
     cancelRetry();
     cancelResolve();
@@ -407,6 +410,14 @@ double GstEngine::currentPosition() const {
 void GstEngine::setVolume(int volume) {
     m_volume = std::clamp(volume, 0, 100);
     applyVolume();
+}
+
+void GstEngine::setSoundListener(SoundListener listener) {
+    m_sound.setListener(std::move(listener));
+    // One decoding pipeline plays whatever connection brings the stream: only it measures.
+    if (m_player->isValid()) {
+        m_player->analyseSound(m_sound.wanted());
+    }
 }
 
 void GstEngine::applyVolume() {

@@ -17,6 +17,7 @@
 #include "engine/MediaBackend.h"
 #include "engine/Pipeline.h"
 #include "engine/RetrySchedule.h"
+#include "engine/SoundAnalysis.h"
 #include "engine/StreamError.h"
 #include "playlists/Playlist.h"
 #include "playlists/PlaylistResolver.h"
@@ -47,6 +48,7 @@ class GstEngine final : public MediaBackend {
     QString status() const override;
     QString mediaName() const override;
     QString mediaSourceURL() const override { return sourceUrl(); }
+    void setSoundListener(SoundListener listener) override;
 
   private:
     enum class Phase { Idle, Connecting, Playing, Reconnecting, Stopped, Failed };
@@ -189,6 +191,8 @@ class GstEngine final : public MediaBackend {
     QString m_station;
     int m_volume = 50;
     mutable double m_lastPosition = 0.0;
+    // The main run's sound, for the window's display while it is seen.
+    SoundFeed m_sound;
 };
 
 }  // namespace orvane

@@ -45,6 +45,8 @@ constexpr int kLoggedEvents = 16;
 void GstEngine::mainEnded(const StreamError& error, bool endOfStream) {
     // The player ended on its own address (a file, HLS, ...).
     m_mainActive = false;
+    // Its sound has played out (the end) or stops now (a failure halts it).
+    m_sound.silence();
     const bool playing = m_phase == Phase::Playing;
     StreamError e = error;
     e.gotData = m_player->hasData();
@@ -90,6 +92,7 @@ void GstEngine::playerFailed(const StreamError& error) {
     // Nothing decodes what the stream brings, or the audio output broke: the player is made
     // anew on the next try.
     m_player->halt();
+    m_sound.silence();
     m_held = false;
     m_drainTimer.stop();
     retire(std::move(m_standby));
@@ -352,6 +355,8 @@ void GstEngine::holdForData() {
     }
     m_held = true;
     m_drainPosition = -1;
+    // The sound has stopped: the display falls now, not when the next measurement would be due.
+    m_sound.silence();
     const bool soonAgain = m_resumed.isValid() && m_resumed.elapsed() < kSteadyMs;
     m_refillSeconds = soonAgain ? std::min(2 * m_refillSeconds, kMaxRefillSeconds) : kRefillSeconds;
     const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
