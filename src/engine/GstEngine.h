@@ -53,7 +53,7 @@ class GstEngine final : public MediaBackend {
   private:
     enum class Phase { Idle, Connecting, Playing, Reconnecting, Stopped, Failed };
 
-    // GstBackend.cpp: opening, playlists, what the window reads; Messages.cpp: the buses.
+    // GstBackend.cpp: opening, what the window reads; Messages.cpp: the buses.
     std::unique_ptr<Pipeline> makePipeline();
     std::unique_ptr<Connection> makeConnection();
     void onMessage(Pipeline& pipeline, GstMessage* msg);
@@ -67,19 +67,21 @@ class GstEngine final : public MediaBackend {
     void startDirect(const QByteArray& uri);
     void startSpliced(const QByteArray& uri);
     void reportStartFailure(const QByteArray& uri);
-    void startResolve(const QUrl& url, bool knownPlaylist);
-    void cancelResolve();
-    bool readAsPlaylist(const StreamError& error);
-    void onResolved(const PlaylistResult& result);
-    void playEntry(int index);
-    void forgetEntry();
     QString sourceUrl() const;
     void closeAll();
     void dropFeed();
     void fail(const StreamError& error);
     void applyVolume();
 
-    // Reconnect.cpp: what happens when a stream ends, fails or goes silent.
+    // Resolve.cpp: playlists.
+    void startResolve(const QUrl& url, bool knownPlaylist);
+    void cancelResolve();
+    bool readAsPlaylist(const StreamError& error);
+    void onResolved(const PlaylistResult& result);
+    void playEntry(int index);
+    void forgetEntry();
+
+    // Reconnect.cpp: what happens when a stream ends or fails.
     void mainEnded(const StreamError& error, bool endOfStream);
     void sourceEnded(const StreamError& error, bool endOfStream);
     void playerFailed(const StreamError& error);
@@ -88,8 +90,15 @@ class GstEngine final : public MediaBackend {
     void scheduleRetry(int delayMs);
     void cancelRetry();
     void onRetry();
-    void onWatchTick();
     void onWake();
+    void retire(std::unique_ptr<Pipeline> pipeline);
+    void retire(std::unique_ptr<Connection> connection);
+    void probe(const QByteArray& uri);
+    StreamError withLastKnownCause(StreamError error) const;
+    QString reconnectingStatus() const;
+
+    // LiveRun.cpp: a live stream across its connections, and the player while it runs dry.
+    void onWatchTick();
     void startStandby();
     void promoteStandby();
     void onFeedNote(const FeedNote& note);
@@ -99,11 +108,6 @@ class GstEngine final : public MediaBackend {
     void renewDecoder();
     double byteRate() const;
     void measureRate();
-    void retire(std::unique_ptr<Pipeline> pipeline);
-    void retire(std::unique_ptr<Connection> connection);
-    void probe(const QByteArray& uri);
-    StreamError withLastKnownCause(StreamError error) const;
-    QString reconnectingStatus() const;
     bool logEvent();
 
     // Target of every queued call; destroying it with the engine drops calls still queued.
