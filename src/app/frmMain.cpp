@@ -34,12 +34,6 @@ double checkedAdd(double value, double step) {
     return r;
 }
 
-// The engine's idle texts. Everything else it says ("Connecting", "Reconnecting", "Error: ...")
-// is shown as it is.
-bool isIdleStatus(const QString& status) {
-    return status == QLatin1String("Stopped") || status.isEmpty();
-}
-
 // Decimal digits of a whole number: no sign, no blank, no decimal point.
 QString digits(double wholeNumber) {
     return QString::number(std::fabs(wholeNumber), 'f', 0);

@@ -121,7 +121,8 @@ class TestWatchdog : public QObject {
     void statusAndMediaLabels() {
         Rig r;
         // Idle texts clear all three labels and read no media, whatever PlayFlag says.
-        for (const QString& idle : {QStringLiteral("Stopped"), QString()}) {
+        for (const QString& idle :
+             {QStringLiteral("Stopped"), QStringLiteral("Ready"), QString()}) {
             for (std::int16_t flag : {0, 1}) {
                 r.form.PlayFlag = flag;
                 r.engine->statusText = idle;
@@ -135,10 +136,14 @@ class TestWatchdog : public QObject {
             }
         }
         // Anything else is shown as read, near-misses and the engine's own retries included.
+        // The URL shown is the media's: for a station given by a playlist, the entry that plays,
+        // also while the playlist is fetched again between tries.
         r.engine->name = QStringLiteral("<b>Artist</b> - Song & Co");
+        r.engine->url = QStringLiteral("http://127.0.0.1/station.pls");
         for (const QString& text :
-             {QStringLiteral("stopped"), QStringLiteral("Stopped "), QStringLiteral("Reconnecting"),
-              QStringLiteral("Buffering 35%"), QStringLiteral("Error: x")}) {
+             {QStringLiteral("stopped"), QStringLiteral("Stopped "), QStringLiteral("Ready "),
+              QStringLiteral("Reconnecting: connection refused"), QStringLiteral("Buffering 35%"),
+              QStringLiteral("Error: x")}) {
             r.engine->statusText = text;
             r.tick();
             QCOMPARE(QStringList({r.form.lblSource->text(), r.form.lblURL->text(),

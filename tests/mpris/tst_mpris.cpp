@@ -303,9 +303,27 @@ class TestMpris : public QObject {
         auto change = c.waitFor(from, [](const QVariantMap&) { return true; });
         QCOMPARE(change, std::optional(QVariantMap{{"Volume", 0.4}}));
 
-        // Buffering is not playing.
-        engine.statusText = QStringLiteral("Buffering 40%");
+        // From PLAY until STOP the status says what the user asked for, through buffering and
+        // reconnects (where a playlist may be fetched again: the entry's name stays, so nothing
+        // is signalled), so PlayPause stops; once the engine gives up, it says Stopped and
+        // PlayPause plays again.
+        from = c.changes.size();
+        for (const char* status : {"Buffering 40%", "Reconnecting: connection refused"}) {
+            engine.statusText = QString::fromLatin1(status);
+            QCOMPARE(c.get(kPlayer, "PlaybackStatus").toString(), "Playing");
+        }
+        QCOMPARE(c.changes.size(), from);
+        c.call(kPlayer, "PlayPause");
+        QCOMPARE(f.PlayFlag, 0);
+        c.call(kPlayer, "Play");
+        QVERIFY(c.waitFor(from, "PlaybackStatus", "Playing"));
+        from = c.changes.size();
+        engine.statusText = QStringLiteral("Error: File not found");
         QVERIFY(c.waitFor(from, "PlaybackStatus", "Stopped"));
+        const qsizetype stops = engine.count("stop");
+        c.call(kPlayer, "PlayPause");
+        QCOMPARE(QList<qsizetype>({f.PlayFlag, engine.count("stop")}),
+                 QList<qsizetype>({1, stops}));
 
         // A station change sends the new station at once, under a new track id.
         from = c.changes.size();
