@@ -15,6 +15,31 @@ MediaPlayerControl::MediaPlayerControl(std::unique_ptr<MediaBackend> backend, QW
 
 MediaPlayerControl::~MediaPlayerControl() = default;
 
+void MediaPlayerControl::setURL(const QString& url) {
+    m_refusal.clear();
+    m_backend->setURL(url);
+}
+
+QString MediaPlayerControl::status() const {
+    return refused() ? QStringLiteral("Error: ") + m_refusal : m_backend->status();
+}
+
+void MediaPlayerControl::refuse(const QString& reason) {
+    m_backend->stop();
+    m_refusal = reason;
+}
+
+void MediaPlayerControl::play() {
+    if (!refused()) {
+        m_backend->play();
+    }
+}
+
+void MediaPlayerControl::stop() {
+    m_refusal.clear();
+    m_backend->stop();
+}
+
 void MediaPlayerControl::paintEvent(QPaintEvent*) {
     // Audio only: a plain dark panel, with a thin frame that shows when the control has focus.
     QPainter p(this);

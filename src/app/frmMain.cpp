@@ -34,6 +34,19 @@ double checkedAdd(double value, double step) {
     return r;
 }
 
+QString refusalText(LineFault fault) {
+    switch (fault) {
+        case LineFault::None:
+            break;
+        case LineFault::ControlCharacter:
+            return QStringLiteral("Not played: the text holds a control character");
+        case LineFault::TooLong:
+            return QStringLiteral("Not played: the text is longer than %1 characters")
+                .arg(kMaxSourceLineLength);
+    }
+    return {};
+}
+
 // Decimal digits of a whole number: no sign, no blank, no decimal point.
 QString digits(double wholeNumber) {
     return QString::number(std::fabs(wholeNumber), 'f', 0);
@@ -157,7 +170,16 @@ void frmMain::cmdPlay_Click() {
     FailCounter = 0;
     PlayFlag = 1;
     lblCounter->setText(QStringLiteral("PLAY"));
-    const SourceLine source = splitSourceLine(comboSourceList->currentText());
+    const QString text = comboSourceList->currentText();
+    // Typed text meets the rule the list's own lines meet: a control character, or more than
+    // the field can hold, would hand on a URL other than the one the user sees. It goes no
+    // further; the player control reports why, in the status line, until the next PLAY or STOP.
+    if (const QString why = refusalText(sourceLineFault(text)); !why.isEmpty()) {
+        WindowsMediaPlayer1->refuse(why);
+        lblNowPlaying->setText(QString());
+        return;
+    }
+    const SourceLine source = splitSourceLine(text);
     WindowsMediaPlayer1->setURL(source.url);
     lblNowPlaying->setText(source.name);
     WindowsMediaPlayer1->controls().play();

@@ -196,6 +196,50 @@ class TestWatchdog : public QObject {
         QCOMPARE(r.state("stop"), QStringLiteral("stop: fail 0, kept 7, STOP"));
         QCOMPARE(r.form.PlayFlag, 0);
     }
+    // Typed text meets the rule the list's lines meet. What breaks it reaches neither the engine
+    // nor the network (the engine is only stopped), the status line says why, and a restart plays
+    // nothing. The field holds one unit past the limit, so a paste it cuts stays refused.
+    void typedTextFollowsTheListRule() {
+        const QString url = QStringLiteral("Station,http://127.0.0.1/a");
+        const QString note = QStringLiteral("\U0001F3B5");
+        const QString control =
+            QStringLiteral("Error: Not played: the text holds a control character");
+        const QString tooLong =
+            QStringLiteral("Error: Not played: the text is longer than 32767 characters");
+        const std::pair<QString, QString> rows[] = {
+            {url + QChar(0) + QStringLiteral("/../secret.pls"), control},
+            {QStringLiteral("Sta\ttion,http://127.0.0.1/a"), control},
+            {url + QChar(0x1B), control},
+            {url + QChar(0x85), control},
+            {note.repeated(16384), tooLong},  // 16,384 characters, 32,768 units
+            {url + QString(40000, u'u'), tooLong},
+            {note.repeated(16383) + QLatin1Char(','), QString()},
+        };
+        for (const auto& [text, status] : rows) {
+            Rig r;
+            r.form.comboSourceList->setEditText(text);
+            r.engine->calls.clear();
+            r.form.cmdPlay_Click();
+            r.form.FailCounter = 14;
+            r.tick();
+            if (status.isEmpty()) {
+                QCOMPARE(r.engine->calls.mid(0, 2), QStringList({"url=", "play"}));
+                continue;
+            }
+            QCOMPARE(r.engine->calls, QStringList("stop") + QStringList(5, "position"));
+            QCOMPARE(QStringList({r.form.lblSource->text(), r.form.lblURL->text(),
+                                  r.form.lblNowPlaying->text(), r.counter()}),
+                     QStringList({status, "", "", "RESTARTING"}));
+            // The next PLAY of a good text plays it; STOP also ends the refusal.
+            r.form.comboSourceList->setEditText(url);
+            r.form.cmdPlay_Click();
+            QCOMPARE(r.form.WindowsMediaPlayer1->status(), r.engine->statusText);
+            QCOMPARE(r.engine->count("play"), 1);
+            r.form.WindowsMediaPlayer1->refuse(QStringLiteral("x"));
+            r.form.cmdStop_Click();
+            QCOMPARE(r.form.WindowsMediaPlayer1->status(), r.engine->statusText);
+        }
+    }
     void volumeButtons() {
         struct Row {
             void (frmMain::*button)();

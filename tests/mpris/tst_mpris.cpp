@@ -52,7 +52,7 @@ QStringList looks(const frmMain& f) {
             QString::number(f.PlayCounter),   f.lblCounter->text(),
             f.lblNowPlaying->text(),          f.lblVolume->text(),
             f.comboSourceList->currentText(), QString::number(f.comboSourceList->currentIndex()),
-            f.WindowsMediaPlayer1->URL()};
+            f.WindowsMediaPlayer1->URL(),     f.WindowsMediaPlayer1->status()};
 }
 
 }  // namespace
@@ -211,6 +211,8 @@ class TestMpris : public QObject {
         frmMain& twin = m_twin.form;
         const QString odd = QStringLiteral("http://127.0.0.1/x,y.mp3");
         const QString escaped = QStringLiteral("http://127.0.0.1/x%2Cy.mp3");
+        // Typed as "URI,URI", over the field's limit: refused like typed text, not played cut.
+        const QString huge = QStringLiteral("http://127.0.0.1/") + QString(16384, u'h');
         // The method (or "Volume" and a value), then what a user does by hand for the same effect.
 
         const auto click = [](QPushButton* b) { return [b] { b->click(); }; };
@@ -232,6 +234,7 @@ class TestMpris : public QObject {
             {"Pause", click(twin.cmdStop)},
             {"Previous", playEntry(1)},
             {"OpenUri", playEntry(-1, escaped + ',' + escaped)},
+            {"OpenUri huge", playEntry(-1, huge + ',' + huge)},
             {"Volume 0.3", click(twin.cmdVolUp)},
             {"Volume 0.29", click(twin.cmdVolDownSmall)},
         };
@@ -242,8 +245,9 @@ class TestMpris : public QObject {
             if (method == u"Volume") {
                 m_client->set(method, QString::fromLatin1(name).section(' ', 1).toDouble());
             } else {
+                const QString uri = QString::fromLatin1(name).endsWith(u"huge") ? huge : odd;
                 m_client->call(kPlayer, method,
-                               method == u"OpenUri" ? QVariantList{odd} : QVariantList{});
+                               method == u"OpenUri" ? QVariantList{uri} : QVariantList{});
             }
             byHand();
             QVERIFY2(looks(f) == looks(twin), name);
