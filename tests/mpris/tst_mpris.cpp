@@ -143,6 +143,8 @@ class TestMpris : public QObject {
         QCOMPARE(mpris::volumePercent(std::nan("")), std::nullopt);
         QCOMPARE(mpris::artistsOf(QStringLiteral("Artist-Song")), QStringList{});
         QCOMPARE(mpris::artistsOf(QStringLiteral(" - Song")), QStringList{});
+        // The first dash splits: the rest is the song's own title, dashes and all.
+        QCOMPARE(mpris::artistsOf(QStringLiteral("A - B - Live - 1999")), QStringList{"A"});
         QVERIFY(mpris::isSupportedUri(QStringLiteral("file:///music/x.ogg")));
     }
     // The introspection data lists exactly the MPRIS2 members, with their D-Bus types and access.
@@ -225,6 +227,7 @@ class TestMpris : public QObject {
         };
         const QList<std::pair<const char*, std::function<void()>>> steps = {
             {"Play", click(twin.cmdPlay)},
+            {"Previous at the start", [] {}},
             {"Stop", click(twin.cmdStop)},
             {"PlayPause stopped", click(twin.cmdPlay)},
             {"PlayPause playing", click(twin.cmdStop)},
