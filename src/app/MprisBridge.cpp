@@ -138,7 +138,7 @@ void MprisBridge::setVolume(int percent) {
 }
 
 void MprisBridge::raise() {
-    dispatch([this] { m_form.SysTray_LeftClick(); });
+    dispatch([this] { m_form.bringToFront(); });
 }
 
 // Closing releases this bridge, and with it the bus object whose call is still running: close

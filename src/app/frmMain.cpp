@@ -165,6 +165,13 @@ void frmMain::SysTray_LeftClick() {
     }
 }
 
+void frmMain::bringToFront() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void frmMain::cmdPlay_Click() {
     PlayCounter = 0;
     FailCounter = 0;

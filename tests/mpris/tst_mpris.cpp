@@ -270,7 +270,7 @@ class TestMpris : public QObject {
         QCOMPARE(m_client->get(kPlayer, "CanGoPrevious").toBool(), false);
         QCOMPARE(m_client->get(kPlayer, "CanGoNext").toBool(), true);
 
-        // Raise brings the window back as the tray icon's left click does.
+        // Raise brings the window back from the tray (covered windows: mpris_e2e.sh).
         f.showMinimized();
         f.hide();
         m_client->call(kRoot, "Raise");
