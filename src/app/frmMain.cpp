@@ -34,6 +34,7 @@ double checkedAdd(double value, double step) {
     return r;
 }
 
+// What the status line says about a text PLAY will not hand on; "" for a text it plays.
 QString refusalText(LineFault fault) {
     switch (fault) {
         case LineFault::None:
