@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include "app/frmMain.h"
+#include "config/BuildInfo.h"
 #include "engine/GstBackend.h"
 #include "platform/RuntimeError.h"
 
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
     mallopt(M_ARENA_MAX, 2);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvaneplayer"));
-    QApplication::setDesktopFileName(QStringLiteral("orvaneplayer"));
+    QApplication::setDesktopFileName(QLatin1StringView(orvane::build::kDesktopId));
     // Hiding to the notification area is not closing: only closing the window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     orvane::initGStreamer(&argc, &argv);

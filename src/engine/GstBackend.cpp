@@ -113,7 +113,7 @@ void GstEngine::open() {
     m_entries.clear();
     m_entry = -1;
     m_round = 0;
-    m_schedule.reset();
+    m_schedule.restart();
     m_phase = Phase::Connecting;
     if (!m_main->isValid()) {
         fail(StreamError::plain(QStringLiteral("GStreamer's playbin element is not installed")));
@@ -230,12 +230,15 @@ void GstEngine::onResolved(const PlaylistResult& result) {
             // Undecodable data that is no playlist either: what the pipeline said about it is
             // the better reason. Neither changes by trying again; a server that is down does.
             const bool notPlaylist = result.errorKind == PlaylistError::NotPlaylist;
+            const StreamError reason = result.errorKind == PlaylistError::Certificate
+                                           ? StreamError::untrusted(result.certificate)
+                                           : StreamError::plain(result.error);
             if (m_wanted && !notPlaylist) {
-                reconnect(StreamError::plain(result.error));
+                reconnect(reason);
                 break;
             }
             forgetEntry();
-            fail(probing && notPlaylist ? m_probeReason : StreamError::plain(result.error));
+            fail(probing && notPlaylist ? m_probeReason : reason);
             break;
         }
     }
@@ -269,6 +272,7 @@ void GstEngine::setURL(const QString& url) {
     forgetEntry();
     m_directOpen = false;
     m_everPlayed = false;
+    m_schedule.reset();
     m_error = {};
     m_failure = {};
     if (url.isEmpty()) {

@@ -5,6 +5,8 @@
 #include <QDBusConnection>
 #include <QLoggingCategory>
 #include <QNetworkInformation>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -19,19 +21,33 @@ constexpr int kProbeTimeoutMs = 5000;
 }  // namespace
 
 void probeConnection(QObject* context, const QUrl& url,
-                     std::function<void(StreamError::Connect)> done) {
-    auto* socket = new QTcpSocket(context);
-    auto finish = [socket, done = std::move(done)](StreamError::Connect result) {
+                     std::function<void(StreamError::Connect, CertificateProblem)> done) {
+    // GStreamer's HTTP source (libsoup 3) reports a refused certificate as nothing but "streaming
+    // stopped", so for https the check goes as far as the handshake and asks the certificate.
+    // Plain http needs no TLS, and does not load it.
+    QSslSocket* ssl = url.scheme() == QLatin1String("https") ? new QSslSocket(context) : nullptr;
+    QTcpSocket* socket = ssl ? ssl : new QTcpSocket(context);
+    auto finish = [socket, ssl, done = std::move(done)](StreamError::Connect result) {
         if (socket->property("done").toBool()) {
             return;
         }
         socket->setProperty("done", true);
+        const CertificateProblem problem =
+            ssl ? certificateProblem(ssl->sslHandshakeErrors()) : CertificateProblem::None;
         socket->abort();
         socket->deleteLater();
-        done(result);
+        if (result == StreamError::Connect::Unknown && problem != CertificateProblem::None) {
+            result = StreamError::Connect::Untrusted;
+        }
+        done(result, problem);
     };
-    QObject::connect(socket, &QTcpSocket::connected, socket,
-                     [finish] { finish(StreamError::Connect::Unknown); });
+    if (ssl) {
+        QObject::connect(ssl, &QSslSocket::encrypted, ssl,
+                         [finish] { finish(StreamError::Connect::Unknown); });
+    } else {
+        QObject::connect(socket, &QTcpSocket::connected, socket,
+                         [finish] { finish(StreamError::Connect::Unknown); });
+    }
     QObject::connect(socket, &QTcpSocket::errorOccurred, socket,
                      [finish](QAbstractSocket::SocketError error) {
                          switch (error) {
@@ -47,8 +63,12 @@ void probeConnection(QObject* context, const QUrl& url,
                      });
     QTimer::singleShot(kProbeTimeoutMs, socket,
                        [finish] { finish(StreamError::Connect::TimedOut); });
-    const bool tls = url.scheme() == QLatin1String("https");
-    socket->connectToHost(url.host(), quint16(url.port(tls ? 443 : 80)));
+    if (ssl) {
+        ssl->setSslConfiguration(tlsConfiguration());
+        ssl->connectToHostEncrypted(url.host(), quint16(url.port(443)));
+    } else {
+        socket->connectToHost(url.host(), quint16(url.port(80)));
+    }
 }
 
 WakeWatcher* WakeWatcher::instance() {

@@ -11,11 +11,12 @@
 namespace orvane {
 
 // Finds out why a connection to url's host failed, when the HTTP source would not say: one
-// TCP connect, closed again at once. Calls done on this thread with Refused, HostNotFound,
-// TimedOut, or Unknown when the host answers now. Abandoned (done never runs) when context
-// goes away.
+// TCP connect (with the TLS handshake for https, trusting what the HTTP source trusts), closed
+// again at once. Calls done on this thread with Refused, HostNotFound, TimedOut, Untrusted (with
+// the certificate's problem), or Unknown when the host answers now. Abandoned (done never runs)
+// when context goes away.
 void probeConnection(QObject* context, const QUrl& url,
-                     std::function<void(StreamError::Connect)> done);
+                     std::function<void(StreamError::Connect, CertificateProblem)> done);
 
 // Tells the engine when waiting for the next retry makes no sense any more: the network came
 // back (QNetworkInformation, where a backend is installed) or the machine woke from suspend

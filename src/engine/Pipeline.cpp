@@ -10,6 +10,7 @@
 #include "config/BuildInfo.h"
 #include "engine/AudioOutput.h"
 #include "engine/BusMessage.h"
+#include "engine/SourceTls.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcEngine)
 
@@ -76,6 +77,7 @@ struct Pipeline::DataWatch {
             pspec && pspec->value_type == G_TYPE_BOOLEAN) {
             g_object_set(source, "iradio-mode", TRUE, nullptr);
         }
+        setUpSourceTls(source);
         auto* watch = static_cast<std::shared_ptr<DataWatch>*>(data)->get();
         g_weak_ref_set(&watch->source, source);
         if (gst::PadPtr pad{gst_element_get_static_pad(source, "src")}) {

@@ -53,7 +53,9 @@ void GstEngine::mainEnded(const StreamError& error, bool endOfStream) {
     }
     // A playlist often lists mirrors: one that cannot be reached makes way for the next.
     if (nothingPlayed && m_entry >= 0 && m_entry + 1 < m_entries.size()) {
-        qCInfo(lcEngine) << "trying the next stream of the playlist";
+        if (m_schedule.logged()) {
+            qCInfo(lcEngine) << "trying the next stream of the playlist";
+        }
         ++m_entry;
         scheduleRetry(m_schedule.gapDelayMs());
         return;
@@ -154,7 +156,7 @@ void GstEngine::onWake() {
         return;
     }
     if (m_phase == Phase::Reconnecting && !m_mainActive && !m_resolving) {
-        m_schedule.reset();
+        m_schedule.restart();
         scheduleRetry(m_schedule.gapDelayMs());
     } else if (m_phase == Phase::Playing && !m_standby && !m_main->isFinite()) {
         // A connection that lived through a suspend or a change of network is most likely
@@ -241,6 +243,7 @@ StreamError GstEngine::withLastKnownCause(StreamError e) const {
     // host stands, so the status does not flicker between the two.
     if (isVague(e) && !e.gotData && m_failure.host == e.host) {
         e.connect = m_failure.connect;
+        e.certificate = m_failure.certificate;
     }
     return e;
 }
@@ -250,16 +253,19 @@ void GstEngine::probe(const QByteArray& uri) {
     if (url.scheme() != QLatin1StringView("http") && url.scheme() != QLatin1StringView("https")) {
         return;
     }
-    probeConnection(&m_context, url, [this, token = ++m_probeToken](StreamError::Connect found) {
-        if (token != m_probeToken || found == StreamError::Connect::Unknown) {
-            return;
-        }
-        for (StreamError* e : {&m_failure, &m_error}) {
-            if (isVague(*e) && !e->gotData) {
-                e->connect = found;
+    probeConnection(
+        &m_context, url,
+        [this, token = ++m_probeToken](StreamError::Connect found, CertificateProblem certificate) {
+            if (token != m_probeToken || found == StreamError::Connect::Unknown) {
+                return;
             }
-        }
-    });
+            for (StreamError* e : {&m_failure, &m_error}) {
+                if (isVague(*e) && !e->gotData) {
+                    e->connect = found;
+                    e->certificate = certificate;
+                }
+            }
+        });
 }
 
 QString GstEngine::reconnectingStatus() const {

@@ -36,17 +36,30 @@ class RetrySchedule {
     // playlist, a network that came back): only the minimum gap applies.
     int gapDelayMs() const;
     // A try starts now.
-    void started() { m_lastTry.start(); }
-    // Audio played, or the user pressed play: the next failure counts from the start again.
-    void reset() { m_failures = 0; }
+    void started() {
+        m_lastTry.start();
+        ++m_tries;
+    }
+    // A try from scratch (play pressed, the watchdog's restart, the network back): the next
+    // failure counts from the start again. The log goes on counting: the outage it reports
+    // has not ended.
+    void restart() { m_failures = 0; }
+    // Audio played, or another station was picked: whatever fails next is news.
+    void reset() {
+        m_failures = 0;
+        m_tries = 0;
+    }
     int failures() const { return m_failures; }
     // Whether the current try is worth a line in the log. At four tries a second a day-long
-    // outage would write a million lines to the journal: the first tries of a streak are
-    // logged, then about one a minute.
-    bool logged() const { return m_failures < kLoggedTries || m_failures % kLogEveryTries == 0; }
+    // outage would write a million lines to the journal: the first tries since audio last
+    // played are logged, then about one a minute. Every try counts (a playlist's mirrors, a
+    // second connection beside a silent one), and the window's watchdog, which restarts the
+    // tries every few seconds while nothing plays, does not start the count over.
+    bool logged() const { return m_tries <= kLoggedTries || m_tries % kLogEveryTries == 0; }
 
   private:
     int m_failures = 0;
+    int m_tries = 0;  // since audio last played
     QElapsedTimer m_lastTry;
 };
 

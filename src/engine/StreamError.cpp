@@ -36,6 +36,27 @@ QString httpReason(int status, const QString& message) {
                           : QStringLiteral("HTTP %1 %2").arg(status).arg(text);
 }
 
+// Why, in the words a user can check against what the browser says about the same server.
+QString untrustedText(CertificateProblem why) {
+    const QString text = QStringLiteral("The server's certificate is not trusted");
+    switch (why) {
+        case CertificateProblem::SelfSigned:
+            return text + QStringLiteral(" (self-signed)");
+        case CertificateProblem::UnknownIssuer:
+            return text + QStringLiteral(" (unknown issuer)");
+        case CertificateProblem::WrongHost:
+            return text + QStringLiteral(" (issued for another host)");
+        case CertificateProblem::Expired:
+            return text + QStringLiteral(" (expired)");
+        case CertificateProblem::NotYetValid:
+            return text + QStringLiteral(" (not yet valid)");
+        case CertificateProblem::None:
+        case CertificateProblem::Untrusted:
+            break;
+    }
+    return text;
+}
+
 }  // namespace
 
 bool isUnknownData(const StreamError& e) {
@@ -75,6 +96,8 @@ QString describe(const StreamError& e) {
                                     : QStringLiteral("Host not found (%1)").arg(e.host);
         case StreamError::Connect::TimedOut:
             return QStringLiteral("Timed out");
+        case StreamError::Connect::Untrusted:
+            return untrustedText(e.certificate);
         case StreamError::Connect::Unknown:
             break;
     }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "playlists/TlsTrust.h"
+
 namespace orvane {
 
 // Why a stream failed, as GStreamer said it (domain and code of its GError, the message and the
@@ -11,7 +13,8 @@ namespace orvane {
 // needs words, so the engine can still decide by kind what to do next.
 struct StreamError {
     // What the engine found out about a connection that failed before any data came.
-    enum class Connect { Unknown, Refused, HostNotFound, TimedOut };
+    // Untrusted: the server's TLS certificate was refused (certificate says why).
+    enum class Connect { Unknown, Refused, HostNotFound, TimedOut, Untrusted };
 
     quint32 domain = 0;  // a GQuark: GST_RESOURCE_ERROR, GST_STREAM_ERROR ...
     int code = 0;
@@ -21,12 +24,20 @@ struct StreamError {
     Connect connect = Connect::Unknown;
     QString host;          // of the URL that failed
     bool gotData = false;  // the connection delivered data before it failed
+    CertificateProblem certificate = CertificateProblem::None;
 
     // A reason the engine words itself (a playlist that failed to load, a pipeline that would
     // not start).
     static StreamError plain(const QString& text) {
         StreamError e;
         e.message = text;
+        return e;
+    }
+    // A server whose certificate was refused.
+    static StreamError untrusted(CertificateProblem why) {
+        StreamError e;
+        e.connect = Connect::Untrusted;
+        e.certificate = why;
         return e;
     }
 
@@ -47,8 +58,8 @@ bool isVague(const StreamError& error);
 bool isPermanent(const StreamError& error);
 
 // The reason in a few words, fit for "Error: <reason>": "Connection refused", "Host not found
-// (radio.example)", "Timed out", "HTTP 404 Not Found", "Not a stream", "File not found", else
-// GStreamer's own message.
+// (radio.example)", "Timed out", "The server's certificate is not trusted (self-signed)", "HTTP
+// 404 Not Found", "Not a stream", "File not found", else GStreamer's own message.
 QString describe(const StreamError& error);
 
 // The same reason as it reads after "Reconnecting: ": lower case, except where the first word

@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <cmath>
 
+#include "config/BuildInfo.h"
 #include "mpris/MprisAdaptors.h"
 
 namespace orvane {
@@ -82,7 +83,7 @@ QString MprisRootAdaptor::identity() const {
 
 // The installed .desktop file's name, without its extension.
 QString MprisRootAdaptor::desktopEntry() const {
-    return QStringLiteral("orvaneplayer");
+    return QLatin1StringView(build::kDesktopId);
 }
 
 QStringList MprisRootAdaptor::supportedUriSchemes() const {

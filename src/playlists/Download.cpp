@@ -8,6 +8,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPromise>
+#include <QSslConfiguration>
+#include <QSslError>
 #include <QThreadPool>
 
 #include "config/BuildInfo.h"
@@ -95,11 +97,22 @@ void Download::startHttp(const QUrl& url) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(build::kUserAgent));
+    // No connection outlives the downloads. Qt opens a connection for each queued request before
+    // it knows which one will carry it, and one that another connection beat to its request
+    // would otherwise stay open, idle, for as long as Qt keeps connections (minutes): a playlist
+    // is fetched once per open, so there is nothing to keep it for.
+    request.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute, 0);
     // Qt's check for a body that unpacks far beyond its packed size starts once this much is
     // out. Nothing past the cap is a playlist, so it may start there.
     request.setDecompressedSafetyCheckThreshold(m_limits.maxBytes);
+    if (url.scheme() == QLatin1StringView("https")) {
+        request.setSslConfiguration(tlsConfiguration());
+    }
     m_reply = m_nam->get(request);
     QNetworkReply* reply = m_reply;
+    // Refused certificates are not ignored: the reply then fails, and this says why.
+    connect(reply, &QNetworkReply::sslErrors, this,
+            [this](const QList<QSslError>& errors) { certificate = certificateProblem(errors); });
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
         if (!successful(reply)) {
             return;
@@ -136,6 +149,9 @@ void Download::startHttp(const QUrl& url) {
                 finish(QStringLiteral("Decompression failed: the playlist unpacks to more than %1")
                            .arg(sizeText(m_limits.maxBytes)),
                        PlaylistError::TooLarge);
+            } else if (reply->error() == QNetworkReply::SslHandshakeFailedError &&
+                       certificate != CertificateProblem::None) {
+                finish(networkError(reply), PlaylistError::Certificate);
             } else {
                 finish(networkError(reply));
             }

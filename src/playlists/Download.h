@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "playlists/Playlist.h"
+#include "playlists/TlsTrust.h"
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -49,6 +50,7 @@ class Download : public QObject {
     bool finished = false;
     QString error;
     PlaylistError errorKind = PlaylistError::None;
+    CertificateProblem certificate = CertificateProblem::None;  // why the server was refused
 
   private:
     void startHttp(const QUrl& url);

@@ -40,6 +40,7 @@ enum class PlaylistError {
     NoEntries,    // a station list without a playable entry
     TooLarge,     // over kMaxPlaylistBytes
     Fetch,        // the download or the read failed: network, HTTP status, file, time
+    Certificate,  // the server's TLS certificate was refused (the result says why)
     Nesting,      // playlists in a loop, nested too deep, or too many of them
     InvalidUrl,   // nothing that could be fetched
 };

@@ -73,6 +73,7 @@ class PlaylistResolver::Private {
         Outcome outcome = Outcome::Pending;
         QString error;
         PlaylistError errorKind = PlaylistError::None;
+        CertificateProblem certificate = CertificateProblem::None;
         bool headersChecked = false;
         bool sniffed = false;
         std::unique_ptr<Download, DownloadDeleter> download;
@@ -152,6 +153,7 @@ class PlaylistResolver::Private {
             return;
         }
         if (!download.error.isEmpty()) {
+            node->certificate = download.certificate;
             settle(node, Outcome::Error, download.error, download.errorKind);
             return;
         }
@@ -311,6 +313,7 @@ class PlaylistResolver::Private {
                 result.kind = PlaylistResult::Kind::Error;
                 result.error = root->error;
                 result.errorKind = root->errorKind;
+                result.certificate = root->certificate;
                 break;
             case Outcome::Entries: {
                 QSet<QString> seen;
@@ -322,6 +325,9 @@ class PlaylistResolver::Private {
                     result.error = firstFailure ? firstFailure->error : kNoEntries;
                     result.errorKind =
                         firstFailure ? firstFailure->errorKind : PlaylistError::NoEntries;
+                    if (firstFailure) {
+                        result.certificate = firstFailure->certificate;
+                    }
                 } else {
                     result.kind = PlaylistResult::Kind::Streams;
                 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "playlists/Playlist.h"
+#include "playlists/TlsTrust.h"
 
 namespace orvane {
 
@@ -22,7 +23,8 @@ struct PlaylistResult {
     QUrl url;  // what was asked for, as a URL (a local path becomes file://, icy:// http://)
     QList<PlaylistEntry> streams;
     QString error;
-    PlaylistError errorKind = PlaylistError::None;  // None unless kind is Error
+    PlaylistError errorKind = PlaylistError::None;              // None unless kind is Error
+    CertificateProblem certificate = CertificateProblem::None;  // with PlaylistError::Certificate
 };
 
 // Turns a playlist URL into the flat list of streams it names, on the user-interface thread

@@ -3,7 +3,7 @@
 # The player's window under Xvfb plays a live Icecast stream through autoaudiosink into a real
 # PulseAudio server (null sink), and the server's mixer sees who plays what: the application's
 # name and icon, the music role, and the stream's title as the stream's name, following a title
-# change on the station.
+# change on the station. The first station after start is heard at the start-up volume.
 # Usage: pulse_e2e.sh PATH_TO_ORVANEPLAYER
 set -u
 exe="$(realpath "$1")"
@@ -35,6 +35,13 @@ fail() {
     exit 1
 }
 sink_input_has() { pactl list sink-inputs | grep -qF "$1 = \"$2\""; }
+# Whether what the sink plays is DB dBFS (RMS of half a second of its monitor) within 3 dB.
+heard_at() {
+    gst-launch-1.0 -m pulsesrc device=discard.monitor num-buffers=60 ! \
+        level interval=500000000 ! fakesink 2>/dev/null |
+        sed -n 's/.*(element): level,.* rms=(GValueArray)< \([-0-9.]*\).*/\1/p' >"$work/heard"
+    awk -v want="$1" '{ ok = $1 - want < 3 && want - $1 < 3 } END { exit !ok }' "$work/heard"
+}
 expect() {  # expect SECONDS PROPERTY VALUE
     icecast_wait "$1" sink_input_has "$2" "$3" || fail "no sink input with $2 = \"$3\""
     echo "ok: $2 = \"$3\""
@@ -72,6 +79,11 @@ win="$(xdotool search --onlyvisible --name '^Orvane Player$' | head -n 1)"
 xdotool mousemove --window "$win" 80 190 click 1  # PLAY
 
 expect "$START_S" application.name "Orvane Player"
+# Start-up sets the volume to 25%, which the cubic curve makes 1/64 of the amplitude: the
+# source's sine at 0.2 (-17 dBFS RMS) is heard at -53, not silent and not at -17 or -35.
+icecast_wait 10 heard_at -53.1 ||
+    fail "the first station is not heard at 25%: $(cat "$work/heard") dBFS"
+echo "ok: the first station is heard at $(cat "$work/heard") dBFS (25%)"
 expect 1 application.icon_name orvaneplayer
 expect 1 media.role music
 expect "$TITLE_S" media.name "Artist - Song One"

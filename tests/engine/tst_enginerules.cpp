@@ -49,9 +49,18 @@ class TestEngineRules : public QObject {
         const int read = GST_RESOURCE_ERROR_READ;
         const QString internal = QStringLiteral("Internal data stream error.");
         const QString host = QStringLiteral("radio.example");
-        // Domain, code, message, debug text, HTTP status, the connection's fate, host, data came.
+        using P = CertificateProblem;
+        // Domain, code, message, debug text, HTTP status, the connection's fate, host, data came,
+        // what was wrong with the server's certificate.
         const std::pair<StreamError, const char*> rows[] = {
             {{stream, failed, internal, {}, 0, C::TimedOut, host, false}, "Timed out"},
+            // A captive portal that intercepts HTTPS clears up once the user logs in: worth
+            // trying again, as every other row here.
+            {{stream, failed, internal, {}, 0, C::Untrusted, host, false, P::Expired},
+             "The server's certificate is not trusted (expired)"},
+            {{stream, failed, internal, {}, 0, C::Untrusted, host, false, P::UnknownIssuer},
+             "The server's certificate is not trusted (unknown issuer)"},
+            {StreamError::untrusted(P::Untrusted), "The server's certificate is not trusted"},
             // Before the engine has found out why the connection failed.
             {{stream, failed, internal, {}, 0, C::Unknown, host, false},
              "Cannot connect to radio.example"},
@@ -78,13 +87,19 @@ class TestEngineRules : public QObject {
         schedule.started();
         QVERIFY(schedule.nextDelayMs() > 200);
         QVERIFY(schedule.gapDelayMs() > 200);
-        // A long outage logs its first tries, then about one a minute.
+        // A long outage logs its first tries, then about one a minute, also across the
+        // watchdog's restarts (every 8 s while nothing plays); audio that plays ends the streak.
         QList<int> logged;
-        while (schedule.failures() < 480) {
-            schedule.nextDelayMs();
-            schedule.logged() ? logged.append(schedule.failures()) : void();
+        for (int tries = 2; tries <= 480; ++tries) {
+            tries % 29 == 0 ? schedule.restart() : void(schedule.nextDelayMs());
+            schedule.started();
+            schedule.logged() ? logged.append(tries) : void();
         }
-        QCOMPARE(logged, QList<int>({2, 3, 4, 5, 6, 7, 240, 480}));
+        QCOMPARE(logged, QList<int>({2, 3, 4, 5, 6, 7, 8, 240, 480}));
+        QVERIFY(schedule.failures() < 29);
+        schedule.reset();
+        schedule.started();
+        QVERIFY(schedule.logged());
     }
 };
 

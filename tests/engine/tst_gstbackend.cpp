@@ -1,15 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The GStreamer engine against a real local Icecast server: what the window's once-a-second
 // watchdog reads (status, position) and what it does (play) through stalls, drops and failures.
+#include <QSslServer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numeric>
 
 #include "engine/GstBackend.h"
 #include "engine/NetworkWatch.h"
 #include "support/IcecastFixture.h"
+#include "support/TestCertificates.h"
 #include "support/UiStallMonitor.h"
 
 using namespace orvane;
 using orvane::test::IcecastFixture;
+using Certificate = orvane::test::TestCertificates::Server;
 
 namespace {
 
@@ -23,7 +32,7 @@ constexpr int kServerSeesMs = 3000;
 constexpr qint64 kMaxBlockMs = 100;
 // Shorter than the engine's patience with a silent connection.
 constexpr int kShortStallMs = 1000;
-// Longer than the source timeout this test runs with (ORVANE_TEST_SOURCE_TIMEOUT).
+// Longer than the shortened source timeout of the stall row (test_gstbackend_sourcetimeout).
 constexpr int kStallBeyondTimeoutMs = 4000;
 // The live HLS source has its first segments out.
 constexpr int kHlsReadyMs = 15000;
@@ -57,6 +66,60 @@ QString closedPortUrl() {
     return QStringLiteral("http://127.0.0.1:%1/radio.mp3").arg(IcecastFixture::pickFreePort());
 }
 
+// A web server of the test's own, for what Icecast cannot stage: it notes when each request
+// arrives, answers with what `answer` gives for the path, and then closes the connection, or
+// keeps it open and silent (a stalled station) when `hold` is set.
+struct FakeServer {
+    struct Request {
+        QByteArray path;
+        qint64 atMs = 0;
+    };
+    std::function<QByteArray(const QByteArray& path)> answer;
+    bool hold = false;
+    QList<Request> requests;
+    QElapsedTimer clock;
+    QTcpServer server;
+
+    FakeServer() {
+        clock.start();
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                 [this, socket] { onRequest(socket); });
+            }
+        });
+    }
+    void onRequest(QTcpSocket* socket) {
+        if (socket->property("answered").toBool() || !socket->peek(8192).contains("\r\n\r\n")) {
+            return;
+        }
+        socket->setProperty("answered", true);
+        const QByteArray path = socket->readAll().split(' ').value(1);
+        requests.append({path, clock.elapsed()});
+        socket->write(answer(path));
+        if (!hold) {
+            socket->disconnectFromHost();
+        }
+    }
+    QString url(const char* path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path);
+    }
+};
+
+// Counts the lines the program writes to its log while it lives.
+class LogCounter {
+  public:
+    LogCounter() { s_previous = qInstallMessageHandler(&count); }
+    ~LogCounter() { qInstallMessageHandler(s_previous); }
+    static int lines() { return s_lines; }
+
+  private:
+    static void count(QtMsgType, const QMessageLogContext&, const QString&) { ++s_lines; }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline int s_lines = 0;
+};
+
 }  // namespace
 
 class TestGstBackend : public QObject {
@@ -68,6 +131,16 @@ class TestGstBackend : public QObject {
         const QByteArray dispatcher =
             QAbstractEventDispatcher::instance()->metaObject()->className();
         QVERIFY(qEnvironmentVariableIntValue("QT_NO_GLIB") != 1 || !dispatcher.contains("Glib"));
+        // HTTPS from Icecast, signed by the test's own authority; and two servers whose
+        // certificates no one should trust, which refuse every connection at the handshake.
+        QVERIFY2(m_certs.make(), qPrintable(m_certs.error()));
+        qputenv("ORVANE_TEST_CA_FILE", QFile::encodeName(m_certs.caFile()));
+        ICE_OK(m_ice.setTlsCertificate(m_certs.bundleFile(Certificate::Trusted)));
+        for (auto& [server, certificate] : {std::pair{&m_selfSigned, Certificate::SelfSigned},
+                                            {&m_wrongHost, Certificate::WrongHost}}) {
+            server->setSslConfiguration(m_certs.serverConfiguration(certificate));
+            QVERIFY(server->listen(QHostAddress::LocalHost));
+        }
         ICE_OK(m_ice.start());
         // The fixture's own probe of the mount, which Icecast counts a moment later.
         QTRY_VERIFY_WITH_TIMEOUT(m_ice.listenerConnections() > 0, kServerSeesMs);
@@ -178,6 +251,21 @@ class TestGstBackend : public QObject {
         QTest::newRow("no such host") << QStringLiteral("http://no-such-host.invalid/radio.mp3")
                                       << "Host not found (no-such-host.invalid)"
                                       << "Reconnecting: host not found (no-such-host.invalid)";
+        // A captive portal or a misconfigured server: the engine keeps trying, for a portal
+        // clears once the user has logged in, and says why it cannot get through. Both the
+        // stream and the playlist's download.
+        const auto https = [](const QSslServer& server, const char* path) {
+            return QStringLiteral("https://127.0.0.1:%1%2").arg(server.serverPort()).arg(path);
+        };
+        const auto untrusted = [](const char* name, const QString& url, const char* why) {
+            const QString reason = QStringLiteral("the server's certificate is not trusted (%1)")
+                                       .arg(QLatin1String(why));
+            QTest::newRow(name) << url << u'T' + reason.mid(1) << "Reconnecting: " + reason;
+        };
+        untrusted("self-signed stream", https(m_selfSigned, "/radio.mp3"), "self-signed");
+        untrusted("stream for another host", https(m_wrongHost, "/radio.mp3"),
+                  "issued for another host");
+        untrusted("self-signed playlist", https(m_selfSigned, "/radio.pls"), "self-signed");
         QTest::newRow("not audio") << garbage << "Not a stream" << QString();
         QTest::newRow("no such local file")
             << QStringLiteral("/nonexistent/dir/radio.mp3") << "File not found" << QString();
@@ -254,6 +342,10 @@ class TestGstBackend : public QObject {
     }
     void recoversFromFaultsByItself() {
         QFETCH(Fault, fault);
+        if (fault == Fault::Stall && !qEnvironmentVariableIsSet("ORVANE_TEST_SOURCE_TIMEOUT")) {
+            QSKIP(
+                "runs as test_gstbackend_sourcetimeout, with the HTTP source's timeout cut short");
+        }
         MediaBackend& e = *m_engine;
         const auto reconnecting = [&](const QString& why = {}) {
             return QTest::qWaitFor([&] { return e.status().startsWith("Reconnecting" + why); },
@@ -308,6 +400,123 @@ class TestGstBackend : public QObject {
             ICE_OK(m_ice.startSource());  // MP3 for the others
         }
     }
+    void secondConnectionAfterThreeSecondsOfSilence() {
+        // The HTTP source's own timeout as users have it (10 s): only the engine's own rule can
+        // open the second connection this early.
+        QVERIFY(!qEnvironmentVariableIsSet("ORVANE_TEST_SOURCE_TIMEOUT"));
+        // A station that sends a few seconds of audio at once, as Icecast does for a new
+        // listener, and then nothing, with the connection left open: a stalled server.
+        QFile burst(m_ice.webroot() + QStringLiteral("/burst.mp3"));
+        QVERIFY(!m_ice
+                     .encode(QStringLiteral("burst.mp3"),
+                             QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true"), 4)
+                     .isEmpty() &&
+                burst.open(QIODevice::ReadOnly));
+        FakeServer station;
+        station.hold = true;
+        station.answer = [audio = burst.readAll()](const QByteArray&) {
+            return "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + audio;
+        };
+        MediaBackend& e = *m_engine;
+        e.setURL(station.url("/radio.mp3"));
+        e.play();
+        QTRY_COMPARE_WITH_TIMEOUT(station.requests.size(), 2, kStartMs);
+        // The audio goes out at once: the silence starts with the first request.
+        const qint64 silentMs = station.requests[1].atMs - station.requests[0].atMs;
+        QVERIFY2(silentMs > 2500 && silentMs < 4500, qPrintable(QString::number(silentMs)));
+        qInfo("second connection after %lld ms of silence", silentMs);
+    }
+    void longOutagePacedAndQuietInTheLog() {
+        // A station whose playlist lists two mirrors, both away (404) for as long as it takes.
+        FakeServer station;
+        const QByteArray list = "[playlist]\nFile1=" + station.url("/a.mp3").toUtf8() +
+                                "\nFile2=" + station.url("/b.mp3").toUtf8() + '\n';
+        station.answer = [list](const QByteArray& path) -> QByteArray {
+            return path == "/station.pls" ? "HTTP/1.0 200 OK\r\n\r\n" + list
+                                          : "HTTP/1.0 404 Not Found\r\n\r\n";
+        };
+        const auto tries = [&] {
+            return std::count_if(station.requests.cbegin(), station.requests.cend(),
+                                 [](const auto& r) { return r.path != "/station.pls"; });
+        };
+        const LogCounter log;
+        MediaBackend& e = *m_engine;
+        e.setURL(station.url("/station.pls"));
+        e.play();
+        // Once past its first tries, an outage writes next to nothing, also while the window's
+        // watchdog presses play again and again (every 8 s while nothing plays).
+        QTRY_VERIFY_WITH_TIMEOUT(tries() > 8, kStartMs);
+        const int early = log.lines();
+        for (qsizetype restartAt : {12, 16}) {
+            QTRY_VERIFY_WITH_TIMEOUT(tries() >= restartAt, kStartMs);
+            e.play();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(tries() >= 20, kStartMs);
+        QVERIFY2(
+            early >= 8 && log.lines() - early <= 2,
+            qPrintable(QStringLiteral("%1 lines, then %2").arg(early).arg(log.lines() - early)));
+        // The next mirror follows the one before after the same short pause as any try (no
+        // more than four tries a second). After a fetch of the playlist, which starts the try,
+        // the first mirror is asked late, so only the rounds without one are timed; as the
+        // server sees them, each also carries the client's own set-up time.
+        const auto& r = station.requests;
+        QList<qint64> pauses;
+        for (qsizetype i = 2; i < r.size(); ++i) {
+            if (r[i].path == "/b.mp3" && r[i - 2].path != "/station.pls") {
+                pauses.append(r[i].atMs - r[i - 1].atMs);
+            }
+        }
+        std::sort(pauses.begin(), pauses.end());
+        QVERIFY2(pauses.size() > 1 && pauses.first() > 150 && pauses[pauses.size() / 2] > 225 &&
+                     pauses.last() < 1000,
+                 qPrintable(QDebug::toString(pauses)));
+    }
+    void volumeAsHeard() {
+        // What the sound card would get, as 32-bit floats in a file.
+        constexpr qint64 kRate = 44100;
+        const QString heard = m_ice.webroot() + QStringLiteral("/heard.f32");
+        qputenv("ORVANE_AUDIO_SINK",
+                "audioconvert ! audioresample ! audio/x-raw,format=F32LE,channels=1,rate=44100 ! "
+                "filesink sync=true buffer-mode=unbuffered location=" +
+                    QFile::encodeName(heard));
+        m_engine = createGstBackend();
+        qunsetenv("ORVANE_AUDIO_SINK");
+        const auto samples = [&] { return QFileInfo(heard).size() / qint64(sizeof(float)); };
+        // The loudness (RMS) of 0.4 s of what is heard from 0.6 s on: what was on its way to the
+        // sink at a change of volume has played by then.
+        const auto loudness = [&] {
+            const qint64 from = samples() + kRate * 6 / 10;
+            const qint64 count = kRate * 4 / 10;
+            QFile f(heard);
+            if (!QTest::qWaitFor([&] { return samples() >= from + count; }, kStartMs) ||
+                !f.open(QIODevice::ReadOnly) || !f.seek(from * qint64(sizeof(float)))) {
+                return -1.0;
+            }
+            const QByteArray raw = f.read(count * qint64(sizeof(float)));
+            const auto* x = reinterpret_cast<const float*>(raw.constData());
+            return std::sqrt(std::inner_product(x, x + count, x, 0.0) / double(count));
+        };
+        // The window's start-up writes 25 before any station plays; the first one plays at it.
+        MediaBackend& e = *m_engine;
+        e.setVolume(25);
+        e.setURL(m_ice.url());
+        e.play();
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        const double at25 = loudness();
+        e.setVolume(100);
+        const double at100 = loudness();
+        e.setVolume(50);
+        const double at50 = loudness();
+        // On the cubic curve, 50 is an eighth of the amplitude and 25 a sixty-fourth.
+        const QString measured = QStringLiteral("RMS %1 at 100, ratios %2 at 50, %3 at 25")
+                                     .arg(at100)
+                                     .arg(at50 / at100)
+                                     .arg(at25 / at100);
+        QVERIFY2(at100 > 0.05 && std::abs(at50 / at100 / 0.125 - 1.0) < 0.1 &&
+                     std::abs(at25 / at100 / 0.015625 - 1.0) < 0.15,
+                 qPrintable(measured));
+        qInfo("%s", qPrintable(measured));
+    }
     void destroyedWithMessagesInFlight() {
         // Messages posted by GStreamer's threads wait in the event queue for the engine; an engine
         // that goes away first must drop them (and release them: ASan's leak check watches).
@@ -326,6 +535,7 @@ class TestGstBackend : public QObject {
     void playlistsLeadToTheLiveStream_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("hls");
+        QTest::addColumn<QString>("source");  // the stream the playlist leads to
         const QString live = m_ice.url();
         const QString web = m_ice.webroot();
         // Mirrors that are down come first: a closed port, then a mount the server does not know.
@@ -335,11 +545,16 @@ class TestGstBackend : public QObject {
                                           "File3=%3\nTitle3=Test Radio (mirror 3)\n")
                                .arg(closedPortUrl(), m_ice.missingUrl(), live)
                                .toUtf8())
-            << false;
+            << false << live;
         // A playlist behind a name that does not say so: only the pipeline can tell.
         QTest::newRow("PLS named like a stream")
             << m_ice.serve(QStringLiteral("listen"), "[playlist]\nFile1=" + live.toUtf8() + '\n')
-            << false;
+            << false << live;
+        // Both over HTTPS, from a server whose authority the test trusts.
+        const QString secure = m_ice.httpsUrlFor(m_ice.mount());
+        m_ice.serve(QStringLiteral("secure.pls"), "[playlist]\nFile1=" + secure.toUtf8() + '\n');
+        QTest::newRow("PLS and stream over HTTPS")
+            << m_ice.httpsUrlFor(QStringLiteral("/secure.pls")) << false << secure;
         // A live AAC stream cut into one-second MPEG-TS segments, served as plain files.
         const QString hls = web + QStringLiteral("/hls");
         QVERIFY(QDir().mkpath(hls) && QFile::setPermissions(hls, QFile::permissions(web)));
@@ -349,11 +564,13 @@ class TestGstBackend : public QObject {
                                    "avenc_aac ! aacparse ! hlssink2 target-duration=1 "
                                    "playlist-length=4 max-files=8 location=" +
                                    hls + "/seg%05d.ts playlist-location=" + hls + "/live.m3u8"));
-        QTest::newRow("live HLS") << m_ice.urlFor("/hls/live.m3u8") << true;
+        QTest::newRow("live HLS") << m_ice.urlFor("/hls/live.m3u8") << true
+                                  << m_ice.urlFor("/hls/live.m3u8");
     }
     void playlistsLeadToTheLiveStream() {
         QFETCH(QString, url);
         QFETCH(bool, hls);
+        QFETCH(QString, source);
         // Three segments listed, as they are once a fourth is on its way: enough for the demuxer
         // to start at the live edge.
         const QString folder = m_ice.webroot() + QStringLiteral("/hls");
@@ -366,7 +583,7 @@ class TestGstBackend : public QObject {
         QVERIFY(advances(e));
         QCOMPARE(e.URL(), url);
         // The address shown is the stream's, not the playlist's; HLS is its own stream.
-        QCOMPARE(e.mediaSourceURL(), hls ? url : m_ice.url());
+        QCOMPARE(e.mediaSourceURL(), source);
         QTRY_COMPARE_WITH_TIMEOUT(
             e.mediaName(),
             hls ? QStringLiteral("live") : QString::fromLatin1(IcecastFixture::kFirstTitle), 5000);
@@ -419,6 +636,9 @@ class TestGstBackend : public QObject {
     }
 
   private:
+    test::TestCertificates m_certs;
+    QSslServer m_selfSigned;
+    QSslServer m_wrongHost;
     IcecastFixture m_ice;
     std::unique_ptr<MediaBackend> m_engine;
 };

@@ -201,7 +201,8 @@ class TestMpris : public QObject {
         QCOMPARE(members, expected);
 
         QCOMPARE(m_client->get(kRoot, "Identity").toString(), "Orvane Player");
-        QCOMPARE(m_client->get(kRoot, "DesktopEntry").toString(), "orvaneplayer");
+        QCOMPARE(m_client->get(kRoot, "DesktopEntry").toString(),
+                 "io.github.orvaneplayer.OrvanePlayer");
         QCOMPARE(m_client->get(kRoot, "HasTrackList").toBool(), false);
         QCOMPARE(m_client->get(kPlayer, "CanSeek").toBool(), false);
         QCOMPARE(m_client->get(kPlayer, "CanControl").toBool(), true);

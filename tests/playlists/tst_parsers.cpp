@@ -103,9 +103,9 @@ class TestParsers : public QObject {
                             const QStringList& expected, const QUrl& base = kWeb) {
             QTest::newRow(name) << format << body << base << expected;
         };
-        row("pls: by number, not by line or NumberOfEntries", F::Pls,
-            "NumberOfEntries=1\nFile2=http://h/2\nFile1=http://h/1\n",
-            {"http://h/1|", "http://h/2|"});
+        row("pls: by number, not by line or NumberOfEntries; a query string", F::Pls,
+            "NumberOfEntries=1\nFile2=http://host/s?sid=1&t=2\nFile1=http://h/1\n",
+            {"http://h/1|", "http://host/s?sid=1&t=2|"});
         row("pls: keys in any case, title of the same number", F::Pls,
             "Title1= Two  FM \nFILE1 = http://h/a \n", {"http://h/a|Two FM"});
         row("pls: first of two equal numbers", F::Pls, "File2=http://h/a\nFile02=http://h/b\n",
@@ -117,8 +117,9 @@ class TestParsers : public QObject {
         row("pls: relative", F::Pls, "File1=relative/one\n",
             {"http://radio.test:8000/lists/relative/one|"});
         row("pls: [Reference]", F::Pls, "[Reference]\nRef1=mms://h/a\n", {"mms://h/a|"});
-        row("m3u: #EXTINF names the next entry only", F::M3u,
-            "#EXTINF:-1,One\nhttp://h/1\nhttp://h/2", {"http://h/1|One", "http://h/2|"});
+        row("m3u: #EXTINF names the next entry only; query strings", F::M3u,
+            "#EXTINF:-1,One\nhttp://h/1\nhttp://host/s?sid=1&t=2",
+            {"http://h/1|One", "http://host/s?sid=1&t=2|"});
         row("m3u: title after the first comma outside quotes", F::M3u,
             "#EXTINF:-1 tvg-name=\"a, b\",Main, HQ\nhttp://h/m\n", {"http://h/m|Main, HQ"});
         row("m3u: CR, LF, CRLF, comments and blank lines", F::M3u,
@@ -135,9 +136,11 @@ class TestParsers : public QObject {
         row("asx: mixed case, unquoted, single quotes, spaces", F::Asx,
             "<ASX><Entry><REF HREF=http://h/a></ENTRY><entry><ref href = 'http://h/b' /></entry>",
             {"http://h/a|", "http://h/b|"});
-        row("asx: raw and escaped '&'", F::Asx,
-            "<asx><ref href=\"http://h/a?x=1&y=2\"/><ref href=\"http://h/b?x=1&amp;y=2\"/>",
-            {"http://h/a?x=1&y=2|", "http://h/b?x=1&y=2|"});
+        row("asx: raw '&', and the five predefined entities in titles and URLs", F::Asx,
+            "<asx><ref href=\"http://h/a?x=1&y=2\"/><entry><title>&lt;R&amp;B&gt; &quot;Live"
+            "&quot; &apos;24&apos;</title><ref href=\"http://h/&lt;a&gt;?q=&quot;x&quot;&amp;n="
+            "&apos;y&apos;\"/>",
+            {"http://h/a?x=1&y=2|", "http://h/%3Ca%3E?q=%22x%22&n='y'|<R&B> \"Live\" '24'"});
         row("asx: every ref, title after them", F::Asx,
             "<asx><entry><ref href=\"http://h/1\"/><ref "
             "href=\"http://h/2\"/><title>T</title></entry>",
@@ -173,10 +176,13 @@ class TestParsers : public QObject {
             "<playlist><title>Mine</title><location>http://h/self.xspf</location><trackList><track>"
             "<location>2.ogg</location></track></trackList>",
             {"http://radio.test:8000/lists/2.ogg|Mine"});
-        row("xspf: namespace prefixes", F::Xspf,
-            "<x:playlist xmlns:x=\"http://xspf.org/ns/0/\"><x:trackList><x:track><x:location>"
-            "http://h/1?a=1&amp;b=2</x:location></x:track></x:trackList></x:playlist>",
-            {"http://h/1?a=1&b=2|"});
+        row("xspf: namespace prefixes; the five predefined entities", F::Xspf,
+            "<x:playlist xmlns:x=\"http://xspf.org/ns/0/\"><x:trackList><x:track><x:title>&lt;"
+            "R&amp;B&gt; &quot;Live&quot; &apos;24&apos;</x:title><x:location>http://h/&lt;a&gt;?q="
+            "&quot;x&quot;&amp;n=&apos;y&apos;</x:location><x:location>http://host/s?sid=1&amp;t=2"
+            "</x:location></x:track></x:trackList></x:playlist>",
+            {"http://h/%3Ca%3E?q=%22x%22&n='y'|<R&B> \"Live\" '24'",
+             "http://host/s?sid=1&t=2|<R&B> \"Live\" '24'"});
         row("local: relative to its folder, Windows separators", F::M3u,
             "a b.mp3\n../d.pls\nsub\\c#1.ogg\n",
             {"/srv/lists/a b.mp3|", "/srv/d.pls|", "/srv/lists/sub/c#1.ogg|"}, kLocal);

@@ -145,8 +145,17 @@ bool IcecastFixture::start() {
                     [this] {
                         killSource();
                         m_port = 0;
+                        m_tlsPort = m_tlsPort ? pickFreePort() : 0;
                         return !serverRunning();
                     });
+}
+
+bool IcecastFixture::setTlsCertificate(const QString& pemFile) {
+    // A copy in the fixture's folder, which a server running as another user can read.
+    const QString copy = m_dir.filePath(QStringLiteral("tls.pem"));
+    m_tlsPort = pickFreePort();
+    return m_tlsPort != 0 && QFile::copy(pemFile, copy) &&
+           QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
 }
 
 bool IcecastFixture::writeConfig() {
@@ -167,6 +176,16 @@ bool IcecastFixture::writeConfig() {
         security += QStringLiteral("<changeowner><user>%1</user><group>%2</group></changeowner>")
                         .arg(QLatin1String(kServiceUser), QLatin1String(kServiceGroup));
     }
+    // A second listening socket for HTTPS. Icecast reads every <paths> block, so this one only
+    // adds the certificate.
+    const QString tls =
+        m_tlsPort == 0 ? QString()
+                       : QStringLiteral(
+                             "<listen-socket><port>%1</port><bind-address>127.0.0.1</bind-address>"
+                             "<ssl>1</ssl></listen-socket><paths><ssl-certificate>%2"
+                             "</ssl-certificate></paths></icecast>")
+                             .arg(m_tlsPort)
+                             .arg(m_dir.filePath(QStringLiteral("tls.pem")));
     // The same template as icecast.sh fills in for the shell tests.
     QFile templ(QStringLiteral(ORVANE_ICECAST_TEMPLATE));
     QFile config(m_dir.filePath(QStringLiteral("icecast.xml")));
@@ -181,6 +200,8 @@ bool IcecastFixture::writeConfig() {
             .replace(QLatin1String("@LOGDIR@"), logDir)
             .replace(QLatin1String("@WEBROOT@"), webroot())
             .replace(QLatin1String("@SECURITY@"), security)
+            .replace(QLatin1String("</icecast>"),
+                     tls.isEmpty() ? QStringLiteral("</icecast>") : tls)
             .toUtf8());
     return true;
 }

@@ -13,13 +13,17 @@ namespace orvane::test {
 
 // A real Icecast server on 127.0.0.1 whose source sends a live 128 kbit/s MP3 tone to mount(),
 // named "Test Radio" and titled kFirstTitle. Files in the webroot are served beside it, and so are
-// Icecast's own <mount>.m3u / .xspf playlists. The destructor stops everything it started.
+// Icecast's own <mount>.m3u / .xspf playlists. With a certificate it serves all of it over HTTPS
+// too, on a second port. The destructor stops everything it started.
 class IcecastFixture {
   public:
     static constexpr const char* kFirstTitle = "Artist - Song One";
     enum class Codec { Mp3, OggVorbis };
 
     ~IcecastFixture();
+
+    // Serve over HTTPS as well, with this PEM file (certificate and key); before start().
+    bool setTlsCertificate(const QString& pemFile);
 
     // Each start waits until what it started answers; on false, lastError() says why.
     bool start();        // server, then source
@@ -54,6 +58,9 @@ class IcecastFixture {
     QString urlFor(const QString& path) const {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
     }
+    QString httpsUrlFor(const QString& path) const {
+        return QStringLiteral("https://127.0.0.1:%1%2").arg(m_tlsPort).arg(path);
+    }
     QString webroot() const { return m_dir.filePath(QStringLiteral("web")); }
 
     static quint16 pickFreePort();  // nothing listens on it right now
@@ -70,6 +77,7 @@ class IcecastFixture {
 
     QTemporaryDir m_dir;
     quint16 m_port = 0;
+    quint16 m_tlsPort = 0;  // 0: no HTTPS
     const QByteArray m_sourcePassword = randomPassword();
     const QByteArray m_adminPassword = randomPassword();
     std::unique_ptr<QProcess> m_server;
