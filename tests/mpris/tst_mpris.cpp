@@ -216,6 +216,8 @@ class TestMpris : public QObject {
         const QString escaped = QStringLiteral("http://127.0.0.1/x%2Cy.mp3");
         // Typed as "URI,URI", over the field's limit: refused like typed text, not played cut.
         const QString huge = QStringLiteral("http://127.0.0.1/") + QString(16384, u'h');
+        // A C1 control is a valid URL character, so only the field's own rule stops it.
+        const QString control = QStringLiteral("http://127.0.0.1/a\u0085b.mp3");
         // The method (or "Volume" and a value), then what a user does by hand for the same effect.
 
         const auto click = [](QPushButton* b) { return [b] { b->click(); }; };
@@ -239,6 +241,7 @@ class TestMpris : public QObject {
             {"Previous", playEntry(1)},
             {"OpenUri", playEntry(-1, escaped + ',' + escaped)},
             {"OpenUri huge", playEntry(-1, huge + ',' + huge)},
+            {"OpenUri control", playEntry(-1, control + ',' + control)},
             {"Volume 0.3", click(twin.cmdVolUp)},
             {"Volume 0.29", click(twin.cmdVolDownSmall)},
         };
@@ -249,7 +252,8 @@ class TestMpris : public QObject {
             if (method == u"Volume") {
                 m_client->set(method, QString::fromLatin1(name).section(' ', 1).toDouble());
             } else {
-                const QString uri = QString::fromLatin1(name).endsWith(u"huge") ? huge : odd;
+                const QString kind = QString::fromLatin1(name).section(' ', 1);
+                const QString uri = kind == u"huge" ? huge : kind == u"control" ? control : odd;
                 m_client->call(kPlayer, method,
                                method == u"OpenUri" ? QVariantList{uri} : QVariantList{});
             }
@@ -264,8 +268,15 @@ class TestMpris : public QObject {
         QCOMPARE(f.lblVolume->text(), QStringLiteral("100%"));
         m_client->set("Volume", -1.0);
         QCOMPARE(f.lblVolume->text(), QStringLiteral("0%"));
-        QVERIFY(m_client->call(kPlayer, "OpenUri", {"rtsp://host/x"}).type() ==
-                QDBusMessage::ErrorMessage);
+        // What is no URL it can play (a C0 control makes a URL invalid) is an error to the
+        // caller, and changes nothing.
+        const QStringList before = looks(f);
+        for (const char* uri : {"rtsp://host/x", "http://127.0.0.1/a\tb.mp3"}) {
+            QVERIFY2(m_client->call(kPlayer, "OpenUri", {QString::fromLatin1(uri)}).type() ==
+                         QDBusMessage::ErrorMessage,
+                     uri);
+        }
+        QCOMPARE(looks(f), before);
 
         f.comboSourceList->setCurrentIndex(0);
         QCOMPARE(m_client->get(kPlayer, "CanGoPrevious").toBool(), false);
