@@ -10,15 +10,21 @@
 #
 # Rows: MP3 (with ICY titles), AAC (ADTS) and Ogg Vorbis from live Icecast mounts, each into a
 # discarding sink in real time, and MP3 into a private PulseAudio server (null sink), the way a
-# desktop plays it. BENCH_BASELINE=path/to/older/orvaneplayer adds that build's MP3 rows,
-# for a before/after in the same run. BENCH_VERBOSE=1 shows each program's last error lines.
+# desktop plays it. The player's window is shown throughout. The -noise rows play an MP3 mount of
+# pink noise into the PulseAudio server, whose sound keeps the player's display of it moving: the
+# window shown and drawing (orvane-noise-pulse) beside VLC with its Qt window (vlc-qt-noise-pulse),
+# and the window minimised into the notification area (openbox and trayer) right after PLAY
+# (orvane-noise-pulse-tray).
+# BENCH_BASELINE=path/to/older/orvaneplayer adds that build's MP3 and -noise rows, for a
+# before/after in the same run. BENCH_ROWS=REGEX runs only the rows whose names match (e.g.
+# 'noise'). BENCH_VERBOSE=1 shows each program's last error lines.
 #
 # CPU seconds on a shared machine are noisy (other builds run beside it): compare rows of the
 # same run, and the medians rather than one run.
 #
-# Needs the packages in scripts/packages.txt (icecast2, gstreamer1.0-tools, xvfb, xdotool, mpv,
-# vlc-bin, pulseaudio, time). Everything runs on 127.0.0.1 and is stopped on exit. VLC will not
-# run as root; as root it runs as the user nobody.
+# Needs the packages in scripts/packages.txt (icecast2, gstreamer1.0-tools, xvfb, openbox,
+# trayer, xdotool, mpv, vlc-bin, vlc-plugin-qt, pulseaudio, time). Everything runs on 127.0.0.1
+# and is stopped on exit. VLC will not run as root; as root it runs as the user nobody.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
@@ -39,6 +45,7 @@ trap cleanup EXIT
 
 . "$root/tests/support/icecast.sh"
 . "$root/tests/support/pulse.sh"
+. "$root/tests/support/x11.sh"
 wait_for() { icecast_wait "$@"; }
 
 # --- Streams: live mounts, as a station sends them -----------------------------------------------
@@ -61,18 +68,26 @@ live_mount() {
 }
 live_mount /bench.aac audio/aac sine voaacenc bitrate=128000 ! aacparse ! audio/mpeg,stream-format=adts
 live_mount /bench.ogg application/ogg pink-noise vorbisenc bitrate=128000 ! oggmux
-declare -A url=([mp3]="$base/bench.mp3" [aac]="$base/bench.aac" [ogg]="$base/bench.ogg")
+live_mount /noise.mp3 audio/mpeg pink-noise lamemp3enc target=bitrate bitrate=128 cbr=true
+declare -A url=([mp3]="$base/bench.mp3" [aac]="$base/bench.aac" [ogg]="$base/bench.ogg"
+                [noise]="$base/noise.mp3")
 
 # --- A sound server for the rows that play to one ----------------------------------------------
 pulse_start "$work"
 pids+=("$PULSE_PID")
+# VLC runs as another user when this runs as root; it reaches the server by its socket's path.
+chmod 711 "$work/pulse" "$PULSE_RUNTIME_PATH"
 
-# --- An X server for the player's window -------------------------------------------------------
-exec {dfd}<> <(:)
-Xvfb -displayfd "$dfd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-read -r -t 10 -u "$dfd" display_no
-export DISPLAY=":$display_no"
+# --- An X server for the windows, with a window manager and a notification area -----------------
+x11_start "$work" || { echo "Xvfb did not start" >&2; exit 2; }
+pids+=("$XVFB_PID")
+x11_wm "$work" || { echo "openbox did not start" >&2; exit 2; }
+pids+=("$WM_PID")
+if x11_tray "$work"; then
+    pids+=("$TRAY_PID")
+else
+    echo "warning: no tray host: the -tray rows only minimise" >&2
+fi
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 
 # measure NAME COMMAND... -> "cpu_s peak_rss_kb pss_kb private_kb" of one run. Memory is read
@@ -95,7 +110,8 @@ measure() {
     rm -f "$work/$name.mem"
 }
 
-# The player with a one-line source list; a helper presses PLAY on its real window.
+# The player with a one-line source list; a helper presses PLAY on its real window, and for a
+# -tray row minimises it straight after, which hides it to its icon.
 mkdir -p "$work/player"
 run_player() {  # run_player NAME EXE URL [AUDIO_SINK]: one measured run
     local name="$1" exe="$2" stream="$3" sink="${4-}" clicker
@@ -105,6 +121,11 @@ run_player() {  # run_player NAME EXE URL [AUDIO_SINK]: one measured run
         wait_for 15 xdotool search --onlyvisible --name '^Orvane Player$'
         win="$(xdotool search --onlyvisible --name '^Orvane Player$' | head -n 1)"
         xdotool mousemove --window "$win" 80 190 click 1
+        if [[ "$name" == *-tray ]]; then
+            xdotool windowminimize "$win"
+            wait_for 5 sh -c "xwininfo -id $win | grep -q IsUnMapped" ||
+                echo "warning: the window did not hide ($name)" >&2
+        fi
     ) &
     clicker=$!
     (cd "$work/player" && if [ -n "$sink" ]; then
@@ -123,27 +144,34 @@ run_floor() {
     measure "$1" gst-launch-1.0 -q playbin uri="$2" volume=0.015625 "${sink[@]}"
 }
 run_mpv() { measure mpv mpv --no-config --no-video --ao=null --really-quiet "${url[mp3]}"; }
-run_vlc() {
+run_vlc() {  # run_vlc NAME VLC-ARGUMENTS...
+    local name="$1"; shift
     if [ "$(id -u)" -eq 0 ]; then
         # setpriv execs VLC in place (runuser would fork, and its child's CPU would go uncounted).
         mkdir -p "$work/vlc-home" && chown nobody "$work/vlc-home"
-        measure vlc setpriv --reuid=nobody --regid=nogroup --clear-groups \
-            env HOME="$work/vlc-home" cvlc --aout=dummy --no-video -q "${url[mp3]}"
+        measure "$name" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+            env HOME="$work/vlc-home" XDG_RUNTIME_DIR="$work/vlc-home" "$@"
     else
-        measure vlc cvlc --aout=dummy --no-video -q "${url[mp3]}"
+        measure "$name" "$@"
     fi
 }
+# VLC's Qt window as it first opens, with the questions of a first start answered.
+vlc_qt=(vlc -I qt --no-qt-privacy-ask --no-metadata-network-access --no-video --aout=pulse -q)
 
 # Rows: name and the command for one run.
 rows=(
     "orvane-mp3|run_player orvane-mp3 $player ${url[mp3]} '$discard'"
     "orvane-mp3-pulse|run_player orvane-mp3-pulse $player ${url[mp3]}"
+    "orvane-noise-pulse|run_player orvane-noise-pulse $player ${url[noise]}"
+    "orvane-noise-pulse-tray|run_player orvane-noise-pulse-tray $player ${url[noise]}"
     "orvane-aac|run_player orvane-aac $player ${url[aac]} '$discard'"
     "orvane-ogg|run_player orvane-ogg $player ${url[ogg]} '$discard'"
 )
 if [ -n "$baseline" ]; then
     rows+=("before-mp3|run_player before-mp3 $baseline ${url[mp3]} '$discard'"
-           "before-mp3-pulse|run_player before-mp3-pulse $baseline ${url[mp3]}")
+           "before-mp3-pulse|run_player before-mp3-pulse $baseline ${url[mp3]}"
+           "before-noise-pulse|run_player before-noise-pulse $baseline ${url[noise]}"
+           "before-noise-pulse-tray|run_player before-noise-pulse-tray $baseline ${url[noise]}")
 fi
 rows+=(
     "floor-mp3|run_floor floor-mp3 ${url[mp3]} '$discard'"
@@ -151,8 +179,14 @@ rows+=(
     "floor-aac|run_floor floor-aac ${url[aac]} '$discard'"
     "floor-ogg|run_floor floor-ogg ${url[ogg]} '$discard'"
     "mpv|run_mpv"
-    "vlc|run_vlc"
+    "vlc|run_vlc vlc cvlc --aout=dummy --no-video -q ${url[mp3]}"
+    "vlc-qt-noise-pulse|run_vlc vlc-qt-noise-pulse ${vlc_qt[*]} ${url[noise]}"
 )
+if [ -n "${BENCH_ROWS:-}" ]; then
+    chosen=()
+    for row in "${rows[@]}"; do [[ ! "${row%%|*}" =~ $BENCH_ROWS ]] || chosen+=("$row"); done
+    rows=("${chosen[@]}")
+fi
 
 median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 declare -A result
@@ -201,21 +235,37 @@ startups() {  # startups EXE -> median seconds, or nan
     [ "$failed" -eq 0 ] || echo "warning: $failed of $runs starts of $1 showed no window" >&2
     if [ -n "$shown" ]; then median <<<"$shown"; else echo nan; fi
 }
-up=$(startups "$player")
-[ -z "$baseline" ] || up_before=$(startups "$baseline")
+# (Not with BENCH_ROWS: a partial run is for a closer look at some rows.)
+up=nan
+[ -n "${BENCH_ROWS:-}" ] || up=$(startups "$player")
+[ -z "$baseline" ] || [ -n "${BENCH_ROWS:-}" ] || up_before=$(startups "$baseline")
 
 mib() { awk "BEGIN{printf \"%.1f\", $1/1024}"; }
-printf '%-18s %8s %12s %9s %12s\n' program "cpu s" "peak RSS MiB" "PSS MiB" "private MiB"
+printf '%-22s %8s %12s %9s %12s\n' program "cpu s" "peak RSS MiB" "PSS MiB" "private MiB"
 for row in "${rows[@]}"; do
     name="${row%%|*}"
     read -r cpu rss pss anon <<<"${result[$name]}"
-    printf '%-18s %8.2f %12s %9s %12s\n' "$name" "$cpu" "$(mib "$rss")" "$(mib "$pss")" "$(mib "$anon")"
+    printf '%-22s %8.2f %12s %9s %12s\n' "$name" "$cpu" "$(mib "$rss")" "$(mib "$pss")" "$(mib "$anon")"
 done
+verdict() { awk "BEGIN{print ($1) ? \"ok\" : \"MISSED\"}"; }
+# The display of the sound: drawn while the window shows, against VLC's Qt window on the same
+# sound server; nothing while hidden, against the older build hidden the same way (within 5%: the
+# machine's noise is larger than that).
+cpu_of() { local c; read -r c _ <<<"${result[$1]:-}"; echo "${c:-}"; }
+shown=$(cpu_of orvane-noise-pulse) tray=$(cpu_of orvane-noise-pulse-tray)
+vlcqt=$(cpu_of vlc-qt-noise-pulse) tray_before=$(cpu_of before-noise-pulse-tray)
+if [ -n "$shown" ] && [ -n "$vlcqt" ]; then
+    line="display: shown and drawing ${shown}s vs VLC with its Qt window ${vlcqt}s ($(verdict "$shown <= $vlcqt"))"
+    [ -z "$tray" ] || line="$line, hidden to the tray ${tray}s"
+    [ -z "$tray" ] || [ -z "$tray_before" ] ||
+        line="$line vs before ${tray_before}s ($(verdict "$tray <= $tray_before * 1.05"))"
+    echo "$line"
+fi
+[ -z "${BENCH_ROWS:-}" ] || exit 0
 echo "start-up (process start to window shown): ${up}s${up_before:+ (before: ${up_before}s)}"
 
 read -r ocpu orss opss oanon <<<"${result[orvane-mp3]}"
 read -r vcpu _ _ _ <<<"${result[vlc]}"
-verdict() { awk "BEGIN{print ($1) ? \"ok\" : \"MISSED\"}"; }
 up_cmp=$up; [ "$up" != nan ] || up_cmp=99  # no window at all: the start-up goal is missed
 floors=""
 for f in mp3 mp3-pulse aac ogg; do

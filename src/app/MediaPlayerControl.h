@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 
+#include "app/SoundBars.h"
 #include "engine/MediaBackend.h"
 
 namespace orvane {
@@ -12,6 +15,10 @@ namespace orvane {
 // paths the old control had (URL, controls.play, settings.volume, currentMedia.name ...); each
 // controls()/settings()/currentMedia() call hands out a fresh, throw-away view, so nothing keeps
 // an engine object between uses.
+//
+// Like the old control in its full display mode, it shows the sound that plays: the engine
+// measures it, and the control draws it while the window can be seen. While it cannot (hidden to
+// the tray, minimised, or covered where the desktop says so) nothing is measured or drawn.
 class MediaPlayerControl final : public QWidget {
     Q_OBJECT
   public:
@@ -64,16 +71,37 @@ class MediaPlayerControl final : public QWidget {
     // shows wherever the status shows, and stays, as a failure of the engine's own would.
     void refuse(const QString& reason);
 
+    // The part of the control the display of the sound uses, in the control's coordinates: the
+    // part the window's buttons leave free. The whole control until set.
+    void setSoundArea(const QRect& area);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     bool refused() const { return !m_refusal.isEmpty(); }
     void play();
     void stop();
+    bool canBeSeen() const;
+    // Starts or ends the measuring as the control comes into view or goes out of it.
+    void followVisibility();
+    void onSound(const SoundLevels& levels);
+    void onFrame();
+    void frame();
+    QRectF barsArea() const;
 
     std::unique_ptr<MediaBackend> m_backend;
     QString m_refusal;
+    QRect m_soundArea;
+    bool m_listening = false;
+    SoundBars m_bars;
+    // Wakes once the measurements stop coming, then draws the bars' fall; idle when flat.
+    QTimer* m_frames = nullptr;
+    bool m_quiet = true;         // the bars fall towards silence on the timer's frames
+    QElapsedTimer m_frameClock;  // since the last frame
 };
 
 }  // namespace orvane

@@ -159,6 +159,10 @@ frmMain::frmMain(std::unique_ptr<MediaBackend> engine, QWidget* parent) : QWidge
     WindowsMediaPlayer1 = new MediaPlayerControl(std::move(engine), this);
     WindowsMediaPlayer1->setObjectName(QStringLiteral("WindowsMediaPlayer1"));
     WindowsMediaPlayer1->setGeometry(twipsRect(120, 1080, 9495, 2175));
+    // The button row covers the player area from 2400 twips down; the display of the sound
+    // keeps above it.
+    WindowsMediaPlayer1->setSoundArea(
+        QRect(0, 0, WindowsMediaPlayer1->width(), twipsToPixels(2400) - twipsToPixels(1080)));
 
     const QString up = QStringLiteral("/\\");
     const QString down = QStringLiteral("\\/");

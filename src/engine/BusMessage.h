@@ -42,6 +42,10 @@ struct BusRelay {
     // at 128 kbit/s. Only the start of a run shows them; the rest are dropped here, on the
     // posting thread, rather than waking the owner's thread to be ignored there.
     std::atomic<bool> buffering{false};
+    // Whether the owner wants the sound analysis' measurements, some fifteen a second. They are
+    // dropped here while the window cannot show them (and the analysis posts none then anyway,
+    // but some may still be on their way).
+    std::atomic<bool> analysis{false};
 
     // The bus's sync handler: picks the messages the engine reads and queues them to `context`.
     static GstBusSyncReply onBusMessage(GstBus* bus, GstMessage* msg, gpointer data);

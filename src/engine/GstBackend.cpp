@@ -69,6 +69,7 @@ std::unique_ptr<Pipeline> GstEngine::makePipeline() {
         [this](Pipeline& from, GstMessage* msg) { onMessage(from, msg); });
     if (pipeline->isValid()) {
         pipeline->setVolume(m_volume / 100.0);
+        pipeline->analyseSound(m_sound.wanted());
     }
     return pipeline;
 }
@@ -80,12 +81,14 @@ void GstEngine::fail(const StreamError& error) {
     m_mainActive = false;
     m_stalled = false;
     m_bufferPercent = -1;
+    m_sound.silence();
     // The run (generation) stays, so its remaining messages can still refine the reason.
     m_main->halt();
     retire(std::move(m_standby));
 }
 
 void GstEngine::closeAll() {
+    m_sound.silence();
     ++m_startToken;
     cancelRetry();
     cancelResolve();
@@ -331,6 +334,17 @@ double GstEngine::currentPosition() const {
 void GstEngine::setVolume(int volume) {
     m_volume = std::clamp(volume, 0, 100);
     applyVolume();
+}
+
+void GstEngine::setSoundListener(SoundListener listener) {
+    m_sound.setListener(std::move(listener));
+    // A connection tried beside a stalled one measures too, so that it shows at once when it
+    // takes over; only the main one's measurements are passed on.
+    for (Pipeline* p : {m_main.get(), m_standby.get()}) {
+        if (p && p->isValid()) {
+            p->analyseSound(m_sound.wanted());
+        }
+    }
 }
 
 void GstEngine::applyVolume() {

@@ -14,6 +14,7 @@
 #include "engine/MediaBackend.h"
 #include "engine/Pipeline.h"
 #include "engine/RetrySchedule.h"
+#include "engine/SoundAnalysis.h"
 #include "engine/StreamError.h"
 #include "playlists/Playlist.h"
 #include "playlists/PlaylistResolver.h"
@@ -41,6 +42,7 @@ class GstEngine final : public MediaBackend {
     QString status() const override;
     QString mediaName() const override;
     QString mediaSourceURL() const override { return sourceUrl(); }
+    void setSoundListener(SoundListener listener) override;
 
   private:
     enum class Phase { Idle, Connecting, Playing, Reconnecting, Stopped, Failed };
@@ -139,6 +141,8 @@ class GstEngine final : public MediaBackend {
     QString m_station;
     int m_volume = 50;
     mutable double m_lastPosition = 0.0;
+    // The main run's sound, for the window's display while it is seen.
+    SoundFeed m_sound;
 };
 
 }  // namespace orvane

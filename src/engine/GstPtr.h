@@ -27,6 +27,7 @@ struct GFree {
 
 using ElementPtr = std::unique_ptr<GstElement, ObjectUnref>;
 using BusPtr = std::unique_ptr<GstBus, ObjectUnref>;
+using ClockPtr = std::unique_ptr<GstClock, ObjectUnref>;
 using PadPtr = std::unique_ptr<GstPad, ObjectUnref>;
 using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
 using TagListPtr = std::unique_ptr<GstTagList, TagListUnref>;

@@ -2,8 +2,15 @@
 #pragma once
 
 #include <QString>
+#include <functional>
+#include <vector>
 
 namespace orvane {
+
+// How loud the sound is in each frequency band, lowest band first, each from 0 (silence) to 1
+// (full scale). Measured before the volume, so turning the volume down does not change it.
+using SoundLevels = std::vector<float>;
+using SoundListener = std::function<void(const SoundLevels&)>;
 
 // What a playing engine offers the window. Every getter answers at once from state the engine
 // already holds; nothing here blocks on the network, and nothing throws for a bad stream: a
@@ -37,6 +44,13 @@ class MediaBackend {
     virtual QString mediaName() const = 0;
     // The URL of what is loaded, as written.
     virtual QString mediaSourceURL() const = 0;
+
+    // While a listener is set, the engine measures the sound and calls it, on this thread, as
+    // the sound is heard: some fifteen times a second while audio plays, and with no levels at
+    // all when the sound stops at once (stop, a new station, a failure). When audio simply runs
+    // out (a stalled stream) the calls stop. An empty listener ends the measuring: the engine
+    // then spends nothing on it and calls nothing.
+    virtual void setSoundListener(SoundListener listener) = 0;
 };
 
 // The status texts that mean nothing is loaded or playing: exactly "Stopped", "Ready" and "",

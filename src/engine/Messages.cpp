@@ -34,6 +34,11 @@ void GstEngine::onMessage(Pipeline& from, GstMessage* msg) {
         case GST_MESSAGE_LATENCY:
             gst_bin_recalculate_latency(GST_BIN(from.element()));
             return;
+        case GST_MESSAGE_ELEMENT:  // the sound analysis, the only element message relayed
+            if (&from == m_main.get()) {
+                m_sound.measured(from.element(), msg);
+            }
+            return;
         case GST_MESSAGE_CLOCK_LOST:
             // The audio device that provided the clock went away: pausing and resuming makes
             // the pipeline pick a new one.

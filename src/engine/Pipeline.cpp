@@ -10,6 +10,7 @@
 #include "config/BuildInfo.h"
 #include "engine/AudioOutput.h"
 #include "engine/BusMessage.h"
+#include "engine/SoundAnalysis.h"
 #include "engine/SourceTls.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcEngine)
@@ -105,6 +106,11 @@ GstBusSyncReply BusRelay::onBusMessage(GstBus* /*bus*/, GstMessage* msg, gpointe
                 return GST_BUS_DROP;
             }
             break;
+        case GST_MESSAGE_ELEMENT:
+            if (!isSoundAnalysis(msg) || !relay->analysis.load(std::memory_order_relaxed)) {
+                return GST_BUS_DROP;
+            }
+            break;
         case GST_MESSAGE_ERROR:
         case GST_MESSAGE_WARNING:
         case GST_MESSAGE_EOS:
@@ -155,6 +161,12 @@ Pipeline::Pipeline(Handler handler)
 
     if (GstElement* sink = createAudioSink()) {
         g_object_set(m_playbin.get(), "audio-sink", sink, nullptr);
+    }
+    // The window's display of the sound. playbin puts its audio filter ahead of the soft volume,
+    // so what is measured does not shrink when the volume is turned down.
+    if (SoundAnalysis analysis = createSoundAnalysis(); analysis.filter) {
+        g_object_set(m_playbin.get(), "audio-filter", analysis.filter, nullptr);
+        m_analysing = std::move(analysis.active);
     }
 
     m_sourceSetupId = g_signal_connect_data(
@@ -209,6 +221,15 @@ void Pipeline::discard() {
 void Pipeline::reportBuffering(bool on) {
     if (m_relay) {
         m_relay->buffering = on;
+    }
+}
+
+void Pipeline::analyseSound(bool on) {
+    if (m_analysing) {
+        *m_analysing = on;
+    }
+    if (m_relay) {
+        m_relay->analysis = on;
     }
 }
 

@@ -40,6 +40,9 @@ class Pipeline {
     QByteArray uri() const { return m_uri; }
     // Turns the buffering levels on or off from now on; those already queued still arrive.
     void reportBuffering(bool on);
+    // Measures the sound and passes the measurements on to the handler, or stops both; those
+    // already queued still arrive.
+    void analyseSound(bool on);
     // Releases the connection and forgets the run: its queued messages are dropped.
     void close();
     // Releases the connection but keeps the run, so its remaining messages can still be read.
@@ -73,6 +76,7 @@ class Pipeline {
     gst::BusPtr m_bus;
     BusRelay* m_relay = nullptr;
     std::shared_ptr<DataWatch> m_watch;
+    std::shared_ptr<std::atomic<bool>> m_analysing;  // shared with the analysis' streaming thread
     gulong m_sourceSetupId = 0;
     quint64 m_generation = 0;
     Handler m_handler;

@@ -21,6 +21,8 @@ constexpr qint64 kStallMs = 3000;
 
 void GstEngine::mainEnded(const StreamError& error, bool endOfStream) {
     m_mainActive = false;
+    // Its sound has played out (the end) or stops now (a failure halts it).
+    m_sound.silence();
     const bool nothingPlayed = m_phase != Phase::Playing;
     StreamError e = error;
     e.gotData = m_main->hasData();

@@ -156,6 +156,92 @@ class TestWindow : public QObject {
         QCOMPARE(f.form.lblCopyright->text(), frmMain::creditLine());
         QVERIFY(frmMain::creditLine().startsWith(QLatin1String("Orvane Player ")));
     }
+    // The player area draws the levels the engine measures, only while the window can be seen.
+    void drawsTheSoundWhileSeen() {
+        Form f;
+        frmMain& w = f.form;
+        MediaPlayerControl* area = w.WindowsMediaPlayer1;
+        auto* frames = area->findChild<QTimer*>(QStringLiteral("soundFrames"));
+        QVERIFY(frames);
+        QVERIFY(!f.engine->soundListener);  // nothing measured before the window shows
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(f.engine->soundListener);
+        QCOMPARE(test::soundBars(area), QList<int>());
+        // The area keeps its focus frame.
+        QTRY_VERIFY(area->hasFocus());
+        QCOMPARE(area->grab().toImage().pixelColor(0, 0), QColor(90, 90, 90));
+
+        // The engine measures fifteen times a second while sound plays.
+        SoundLevels levels;
+        QTimer engine;
+        engine.setInterval(67);
+        connect(&engine, &QTimer::timeout, this, [&] {
+            if (f.engine->soundListener) {
+                f.engine->soundListener(levels);
+            }
+        });
+        const auto settled = [&] {
+            const QList<int> now = test::soundBars(area);
+            QTest::qWait(100);
+            return now == test::soundBars(area) ? now : QList<int>{-1};
+        };
+        struct Row {
+            const char* name;
+            std::function<float(int)> level;
+            bool equal;  // all shown bars the same height, else rising left to right
+        };
+        const Row rows[] = {
+            {"rising, low notes left", [](int i) { return (i + 1) / 24.0f; }, false},
+            {"every other band", [](int i) { return i % 2 ? 0.8f : 0.0f; }, true},
+        };
+        for (const Row& row : rows) {
+            levels.clear();
+            for (int i = 0; i < 24; ++i) {
+                levels.push_back(row.level(i));
+            }
+            engine.start();
+            QList<int> bars;
+            QVERIFY2(QTest::qWaitFor([&] { return (bars = settled()).size() > 1; }, 3000),
+                     row.name);
+            QCOMPARE(bars.size(), int(std::count_if(levels.begin(), levels.end(),
+                                                    [](float l) { return l > 0.0f; })));
+            // Heights follow the levels, and a full band nearly fills the free area.
+            for (int i = 1; i < bars.size(); ++i) {
+                QVERIFY2(row.equal ? bars[i] == bars[0] : bars[i] > bars[i - 1], row.name);
+            }
+            QVERIFY2(bars.last() > 40 && bars.last() < 88,
+                     qPrintable(QString::number(bars.last())));
+        }
+        // Silence (a stop) flattens the bars within a second; sound that stops arriving (a stream
+        // that ran out) a quarter of a second later. Flat, nothing is drawn any more.
+        for (const bool stopped : {true, false}) {
+            engine.stop();
+            if (stopped) {
+                f.engine->soundListener({});
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(test::soundBars(area).isEmpty() && !frames->isActive(),
+                                     stopped ? 1000 : 2000);
+            engine.start();
+            QTRY_VERIFY(!test::soundBars(area).isEmpty());
+        }
+
+        // Hidden to the tray or minimised: the engine measures nothing, nothing is drawn, and the
+        // bars start flat when the window comes back.
+        engine.stop();
+        w.hide();
+        QVERIFY(!f.engine->soundListener && !frames->isActive());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(f.engine->soundListener);
+        QCOMPARE(test::soundBars(area), QList<int>());
+        engine.start();
+        w.showMinimized();
+        QVERIFY(!f.engine->soundListener && !frames->isActive());
+        w.showNormal();
+        QTRY_VERIFY(f.engine->soundListener);
+        engine.stop();
+    }
     // Screen readers get names and descriptions, not the buttons' slashes.
     void controlsHaveSpokenNames() {
         Form f;

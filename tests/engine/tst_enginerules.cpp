@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The engine's rules that need no stream: display names, failure texts and the retry schedule.
+// The engine's rules that need no stream: display names, failure texts, the retry schedule and how
+// the sound's measurements become the display's bands.
 // How real failures read (refused, 404, unknown host, not audio, missing file) is proven against
 // a real server in test_gstbackend; the rows here are the ones a local server cannot stage.
 #include <gst/gst.h>
@@ -8,6 +9,7 @@
 
 #include "engine/MediaNames.h"
 #include "engine/RetrySchedule.h"
+#include "engine/SoundAnalysis.h"
 #include "engine/StreamError.h"
 
 using namespace orvane;
@@ -74,6 +76,52 @@ class TestEngineRules : public QObject {
             QCOMPARE(describe(error), QLatin1String(text));
             QVERIFY2(!isPermanent(error), text);
         }
+    }
+
+    // A pure tone lights the one band that holds its pitch, higher tones further right, at any
+    // sample rate; silence and what lies above the shown range light nothing.
+    void soundLevelsByPitch() {
+        const int bins = 512;
+        const auto tone = [&](double hz, int rate, float db) {
+            std::vector<float> decibels(bins, -80.0f);
+            const long bin = std::lround(hz / (rate / 2.0 / (bins - 1)));
+            if (bin < bins) {
+                decibels[std::size_t(bin)] = db;
+            }
+            return soundLevels(decibels.data(), bins, rate, 24);
+        };
+        const auto lit = [](const SoundLevels& l) {
+            QList<int> bands;
+            for (std::size_t i = 0; i < l.size(); ++i) {
+                l[i] > 0.0f ? bands.append(int(i)) : void();
+            }
+            return bands;
+        };
+        QCOMPARE(lit(tone(0, 44100, -80.0f)), QList<int>());
+        QCOMPARE(lit(tone(20000, 44100, -10.0f)), QList<int>());
+        // The loudest band, and how many are lit: a low tone may light two neighbours whose
+        // pitches share one of the analysis' bands.
+        const auto peak = [&](double hz, int rate) {
+            const SoundLevels l = tone(hz, rate, -25.0f);
+            return std::pair(int(std::max_element(l.begin(), l.end()) - l.begin()), lit(l).size());
+        };
+        int previous = -1;
+        for (const double hz : {250.0, 440.0, 1000.0, 4000.0, 12000.0}) {
+            const auto [at44, lit44] = peak(hz, 44100);
+            const auto [at96, lit96] = peak(hz, 96000);
+            const QString row = QString::number(hz);
+            QVERIFY2(lit44 >= 1 && lit44 <= 2 && lit96 >= 1 && lit96 <= 2, qPrintable(row));
+            // The analysis' bands are coarser at 96 kHz: the tone may round into a neighbour.
+            QVERIFY2(std::abs(at44 - at96) <= 1, qPrintable(row));
+            QVERIFY2(at44 > previous, qPrintable(row));
+            previous = at44;
+        }
+        // On the display's scale: the floor is silence, the top is a band near full scale.
+        const auto loudest = [](const SoundLevels& l) {
+            return *std::max_element(l.begin(), l.end());
+        };
+        QCOMPARE(loudest(tone(440, 44100, -25.0f)), 0.75f);
+        QCOMPARE(loudest(tone(440, 44100, 0.0f)), 1.0f);
     }
 
     void retriesBackOffButNeverStop() {

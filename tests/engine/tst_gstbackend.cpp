@@ -11,6 +11,7 @@
 #include <numeric>
 
 #include "engine/GstBackend.h"
+#include "engine/MediaBackend.h"
 #include "engine/NetworkWatch.h"
 #include "support/IcecastFixture.h"
 #include "support/TestCertificates.h"
@@ -399,6 +400,31 @@ class TestGstBackend : public QObject {
         if (fault == Fault::CodecSwitch) {
             ICE_OK(m_ice.startSource());  // MP3 for the others
         }
+    }
+    void measuresTheSoundBeforeTheVolume() {
+        MediaBackend& e = *m_engine;
+        QList<SoundLevels> heard;
+        e.setSoundListener([&](const SoundLevels& levels) { heard.append(levels); });
+        // Silent to the listener, yet the tone is measured at its own level: a steady peak in one
+        // low band, well up the scale.
+        e.setVolume(0);
+        e.setURL(m_ice.url());
+        e.play();
+        QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        QTRY_VERIFY_WITH_TIMEOUT(heard.size() > 10, kStartMs);
+        const auto loudest = [](const SoundLevels& l) {
+            return int(std::max_element(l.begin(), l.end()) - l.begin());
+        };
+        const SoundLevels last = heard.last();
+        QCOMPARE(int(last.size()), 24);
+        QVERIFY2(last[loudest(last)] > 0.5f, qPrintable(QString::number(last[loudest(last)])));
+        QVERIFY(loudest(last) > 0 && loudest(last) < 12);
+        QCOMPARE(loudest(heard[heard.size() - 5]), loudest(last));
+        // Stop: the sound ends at once, and nothing more is heard.
+        e.stop();
+        QVERIFY(heard.last().empty());
+        const auto calls = heard.size();
+        QVERIFY(!QTest::qWaitFor([&] { return heard.size() != calls; }, kQuietMs));
     }
     void secondConnectionAfterThreeSecondsOfSilence() {
         // The HTTP source's own timeout as users have it (10 s): only the engine's own rule can

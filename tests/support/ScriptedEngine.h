@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -51,6 +52,9 @@ class ScriptedEngine final : public MediaBackend {
     QString status() const override { return log(QStringLiteral("status"), statusText); }
     QString mediaName() const override { return log(QStringLiteral("name"), name); }
     QString mediaSourceURL() const override { return log(QStringLiteral("sourceURL"), sourceURL); }
+    // Not logged: the window sets it as it comes into view and goes out of it.
+    SoundListener soundListener;
+    void setSoundListener(SoundListener listener) override { soundListener = std::move(listener); }
 
   private:
     template <typename T>
@@ -77,6 +81,29 @@ struct ListFolder {
         QDir::setCurrent(old);
     }
 };
+
+// The bars in the free part of the player area, left to right: the height of each run of light
+// columns, in pixels. Geometry-blind, so it catches missing, merged or misordered bars.
+inline QList<int> soundBars(MediaPlayerControl* area) {
+    const int freeHeight = 88;  // above the button row
+    const QImage image = area->grab(QRect(0, 0, area->width(), freeHeight)).toImage();
+    QList<int> bars;
+    bool inBar = false;
+    for (int x = 0; x < image.width(); ++x) {
+        int lit = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            lit += qGray(image.pixel(x, y)) > 100 ? 1 : 0;
+        }
+        if (lit > 0 && !inBar) {
+            bars.append(0);
+        }
+        if (lit > 0) {
+            bars.last() = std::max(bars.last(), lit);
+        }
+        inBar = lit > 0;
+    }
+    return bars;
+}
 
 // The window with a scripted engine behind it; `engine` stays owned by the window.
 struct ScriptedForm {
