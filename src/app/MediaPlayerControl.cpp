@@ -52,6 +52,31 @@ QRectF MediaPlayerControl::barsArea() const {
     return QRectF(free.adjusted(kMarginX, kMarginTop, -kMarginX, -kMarginBottom));
 }
 
+void MediaPlayerControl::setURL(const QString& url) {
+    m_refusal.clear();
+    m_backend->setURL(url);
+}
+
+QString MediaPlayerControl::status() const {
+    return refused() ? QStringLiteral("Error: ") + m_refusal : m_backend->status();
+}
+
+void MediaPlayerControl::refuse(const QString& reason) {
+    m_backend->stop();
+    m_refusal = reason;
+}
+
+void MediaPlayerControl::play() {
+    if (!refused()) {
+        m_backend->play();
+    }
+}
+
+void MediaPlayerControl::stop() {
+    m_refusal.clear();
+    m_backend->stop();
+}
+
 void MediaPlayerControl::paintEvent(QPaintEvent*) {
     // A dark panel with the sound drawn in light bars, and a thin frame that shows when the
     // control has focus.

@@ -27,14 +27,14 @@ class MediaPlayerControl final : public QWidget {
 
     class Controls {
       public:
-        void play() { m_b.play(); }
-        void stop() { m_b.stop(); }
-        double currentPosition() const { return m_b.currentPosition(); }
+        void play() { m_c.play(); }
+        void stop() { m_c.stop(); }
+        double currentPosition() const { return m_c.m_backend->currentPosition(); }
 
       private:
         friend class MediaPlayerControl;
-        explicit Controls(MediaBackend& b) : m_b(b) {}
-        MediaBackend& m_b;
+        explicit Controls(MediaPlayerControl& c) : m_c(c) {}
+        MediaPlayerControl& m_c;
     };
     class Settings {
       public:
@@ -48,21 +48,28 @@ class MediaPlayerControl final : public QWidget {
     };
     class Media {
       public:
-        QString name() const { return m_b.mediaName(); }
-        QString sourceURL() const { return m_b.mediaSourceURL(); }
+        QString name() const { return m_c.refused() ? QString() : m_c.m_backend->mediaName(); }
+        QString sourceURL() const {
+            return m_c.refused() ? QString() : m_c.m_backend->mediaSourceURL();
+        }
 
       private:
         friend class MediaPlayerControl;
-        explicit Media(MediaBackend& b) : m_b(b) {}
-        MediaBackend& m_b;
+        explicit Media(const MediaPlayerControl& c) : m_c(c) {}
+        const MediaPlayerControl& m_c;
     };
 
-    QString URL() const { return m_backend->URL(); }
-    void setURL(const QString& url) { m_backend->setURL(url); }
-    QString status() const { return m_backend->status(); }
-    Controls controls() { return Controls(*m_backend); }
+    QString URL() const { return refused() ? QString() : m_backend->URL(); }
+    void setURL(const QString& url);
+    QString status() const;
+    Controls controls() { return Controls(*this); }
     Settings settings() { return Settings(*m_backend); }
-    Media currentMedia() { return Media(*m_backend); }
+    Media currentMedia() const { return Media(*this); }
+
+    // For a text Play will not hand on: the engine stops, and until the next URL or stop the
+    // control holds no media, plays nothing again and reports "Error: <reason>", so the reason
+    // shows wherever the status shows, and stays, as a failure of the engine's own would.
+    void refuse(const QString& reason);
 
     // The part of the control the display of the sound uses, in the control's coordinates: the
     // part the window's buttons leave free. The whole control until set.
@@ -75,6 +82,9 @@ class MediaPlayerControl final : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    bool refused() const { return !m_refusal.isEmpty(); }
+    void play();
+    void stop();
     bool canBeSeen() const;
     // Starts or ends the measuring as the control comes into view or goes out of it.
     void followVisibility();
@@ -84,6 +94,7 @@ class MediaPlayerControl final : public QWidget {
     QRectF barsArea() const;
 
     std::unique_ptr<MediaBackend> m_backend;
+    QString m_refusal;
     QRect m_soundArea;
     bool m_listening = false;
     SoundBars m_bars;

@@ -12,15 +12,6 @@
 
 namespace orvane {
 
-namespace {
-
-bool isIdleStatus(const QString& status) {
-    return status.isEmpty() || status == QLatin1String("Stopped") ||
-           status == QLatin1String("Ready");
-}
-
-}  // namespace
-
 MprisBridge::MprisBridge(frmMain& form, QDBusConnection bus)
     : m_form(form), m_service(std::make_unique<MprisService>(*this, std::move(bus))) {}
 
@@ -37,7 +28,7 @@ MprisState MprisBridge::state() const {
     MprisState s;
     const QString status = player.status();
     if (m_form.PlayFlag == 1) {
-        s.playing = status == QLatin1String("Playing");
+        s.playing = playbackWanted(status);
         s.url = player.URL();
         s.station = stationNameFor(s.url);
         if (!isIdleStatus(status)) {
@@ -57,6 +48,14 @@ MprisState MprisBridge::state() const {
     s.canGoNext = list.currentIndex() + 1 < list.count();
     s.canGoPrevious = list.currentIndex() > 0;
     return s;
+}
+
+// A desktop shows its play/pause button from the status and sends PlayPause from it, so the
+// status says what the user asked for: from PLAY until STOP it reads "Playing", through
+// connecting, buffering and every reconnect, and only a failure the engine has given up on ends
+// it early. Reporting the stream's own state instead would show "play" on a button that stops.
+bool MprisBridge::playbackWanted(const QString& status) const {
+    return m_form.PlayFlag == 1 && !isFailedStatus(status);
 }
 
 // The name the user gave the playing URL: the list's current text if that is what plays (it
@@ -90,7 +89,7 @@ void MprisBridge::stop() {
 
 void MprisBridge::togglePlayback() {
     dispatch([this] {
-        if (m_form.PlayFlag == 1) {
+        if (playbackWanted(m_form.WindowsMediaPlayer1->status())) {
             m_form.cmdStop_Click();
         } else {
             m_form.cmdPlay_Click();
@@ -139,7 +138,7 @@ void MprisBridge::setVolume(int percent) {
 }
 
 void MprisBridge::raise() {
-    dispatch([this] { m_form.SysTray_LeftClick(); });
+    dispatch([this] { m_form.bringToFront(); });
 }
 
 // Closing releases this bridge, and with it the bus object whose call is still running: close

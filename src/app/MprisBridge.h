@@ -35,6 +35,7 @@ class MprisBridge final : public MprisHost {
     void quit() override;
 
   private:
+    bool playbackWanted(const QString& status) const;
     QString stationNameFor(const QString& url) const;
     void selectAndPlay(int index);
 

@@ -34,10 +34,18 @@ double checkedAdd(double value, double step) {
     return r;
 }
 
-// The engine's idle texts. Everything else it says ("Connecting", "Reconnecting", "Error: ...")
-// is shown as it is.
-bool isIdleStatus(const QString& status) {
-    return status == QLatin1String("Stopped") || status.isEmpty();
+// What the status line says about a text PLAY will not hand on; "" for a text it plays.
+QString refusalText(LineFault fault) {
+    switch (fault) {
+        case LineFault::None:
+            break;
+        case LineFault::ControlCharacter:
+            return QStringLiteral("Not played: the text holds a control character");
+        case LineFault::TooLong:
+            return QStringLiteral("Not played: the text is longer than %1 characters")
+                .arg(kMaxSourceLineLength);
+    }
+    return {};
 }
 
 // Decimal digits of a whole number: no sign, no blank, no decimal point.
@@ -158,12 +166,28 @@ void frmMain::SysTray_LeftClick() {
     }
 }
 
+void frmMain::bringToFront() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void frmMain::cmdPlay_Click() {
     PlayCounter = 0;
     FailCounter = 0;
     PlayFlag = 1;
     lblCounter->setText(QStringLiteral("PLAY"));
-    const SourceLine source = splitSourceLine(comboSourceList->currentText());
+    const QString text = comboSourceList->currentText();
+    // Typed text meets the rule the list's own lines meet: a control character, or more than
+    // the field can hold, would hand on a URL other than the one the user sees. It goes no
+    // further; the player control reports why, in the status line, until the next PLAY or STOP.
+    if (const QString why = refusalText(sourceLineFault(text)); !why.isEmpty()) {
+        WindowsMediaPlayer1->refuse(why);
+        lblNowPlaying->setText(QString());
+        return;
+    }
+    const SourceLine source = splitSourceLine(text);
     WindowsMediaPlayer1->setURL(source.url);
     lblNowPlaying->setText(source.name);
     WindowsMediaPlayer1->controls().play();

@@ -77,6 +77,11 @@ class frmMain final : public QWidget {
     void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);
     void SysTray_LeftClick();
 
+    // Brings the window to the front with the keyboard focus, whether it is hidden to the tray,
+    // minimised or covered by another window, as far as the window manager lets a program do
+    // that. For the desktop's media controls, which ask for it by name.
+    void bringToFront();
+
     // The credit line written under the list at start-up.
     static QString creditLine();
     // Elapsed-time text of a playback position: 01:05, 1:02:05, 100:00:00.

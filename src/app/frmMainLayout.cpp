@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -176,6 +177,10 @@ frmMain::frmMain(std::unique_ptr<MediaBackend> engine, QWidget* parent) : QWidge
     // Typed text is played as typed: it is neither added to the list nor completed from it.
     comboSourceList->setInsertPolicy(QComboBox::NoInsert);
     comboSourceList->setCompleter(nullptr);
+    // A field full to its limit cuts what is pasted beyond it without a word, and Play would
+    // then play a shortened URL. One unit of room past the longest line the list accepts keeps
+    // any cut text over that limit, so Play refuses it instead.
+    comboSourceList->lineEdit()->setMaxLength(int(kMaxSourceLineLength) + 1);
     // The list may hold a hundred thousand entries: every row is one line of text, so the view
     // need not measure each one, and the list's own size is fixed, so nor does the list.
     comboSourceList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);

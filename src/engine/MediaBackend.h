@@ -53,4 +53,17 @@ class MediaBackend {
     virtual void setSoundListener(SoundListener listener) = 0;
 };
 
+// The status texts that mean nothing is loaded or playing: exactly "Stopped", "Ready" and "",
+// whole and case-sensitive ("Ready " is not idle). The window clears its labels on them and the
+// desktop's media controls describe no stream; both ask here, so they cannot disagree.
+inline bool isIdleStatus(const QString& status) {
+    return status.isEmpty() || status == QLatin1String("Stopped") ||
+           status == QLatin1String("Ready");
+}
+
+// A failure that trying again cannot mend ("Error: File not found"): the engine has given up.
+inline bool isFailedStatus(const QString& status) {
+    return status.startsWith(QLatin1String("Error: "));
+}
+
 }  // namespace orvane

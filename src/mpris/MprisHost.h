@@ -7,7 +7,7 @@ namespace orvane {
 
 // What the player shows the desktop at one moment.
 struct MprisState {
-    // A stream is wanted and the engine is playing it.
+    // A stream is wanted: from PLAY until STOP, or until the engine gives up on it.
     bool playing = false;
     // The source's display name, its stream's own title (empty while it has none), its URL.
     QString station;
@@ -33,7 +33,7 @@ class MprisHost {
 
     virtual void play() = 0;
     virtual void stop() = 0;
-    // Stop when a stream is wanted, else play.
+    // Stop while the state says playing, else play.
     virtual void togglePlayback() = 0;
     virtual void next() = 0;
     virtual void previous() = 0;

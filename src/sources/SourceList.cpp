@@ -26,15 +26,6 @@ qsizetype characterCount(QStringView s) {
     return n;
 }
 
-bool holdsControl(QStringView s) {
-    for (const QChar c : s) {
-        if (c.category() == QChar::Other_Control) {
-            return true;
-        }
-    }
-    return false;
-}
-
 struct FileDescriptor {
     int fd;
     ~FileDescriptor() {
@@ -53,6 +44,18 @@ struct FileDescriptor {
 
 }  // namespace
 
+LineFault sourceLineFault(QStringView line) {
+    if (line.size() > kMaxSourceLineLength) {
+        return LineFault::TooLong;
+    }
+    for (const QChar c : line) {
+        if (c.category() == QChar::Other_Control) {
+            return LineFault::ControlCharacter;
+        }
+    }
+    return LineFault::None;
+}
+
 QStringList parseSourceLines(QByteArrayView content, qsizetype* refused) {
     static constexpr QByteArrayView kBom("\xEF\xBB\xBF");
     if (content.startsWith(kBom)) {
@@ -65,7 +68,7 @@ QStringList parseSourceLines(QByteArrayView content, qsizetype* refused) {
         if (characterCount(line) < kMinSourceLineLength) {
             return;
         }
-        if (line.size() > kMaxSourceLineLength || holdsControl(line)) {
+        if (sourceLineFault(line) != LineFault::None) {
             ++refusedLines;
             return;
         }

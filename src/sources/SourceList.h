@@ -28,11 +28,16 @@ inline constexpr qint64 kMaxSourceListBytes = 1024 * 1024;
 // read, and for a file over kMaxSourceListBytes.
 QStringList readSourceLines(const QString& fileName = QString::fromLatin1(kSourceListFileName));
 
+// Why a text cannot be a source, whether it is a line of the file or typed into the list: a
+// control character (a NUL, a tab, an escape, any C0 or C1 control), since a URL must never reach
+// the engine as something other than what is shown; or more than kMaxSourceLineLength UTF-16
+// units, counted as the list's edit field counts them (16,384 emoji are over).
+enum class LineFault { None, ControlCharacter, TooLong };
+LineFault sourceLineFault(QStringView line);
+
 // Splits the bytes of a source-list file into its usable lines (the part of readSourceLines that
-// needs no file). Besides the short lines, a line is refused when it holds a control character
-// (a NUL, a tab, any C0 or C1 control: a URL must never reach the engine as something other than
-// what the file shows) or is longer than kMaxSourceLineLength. Refused lines are counted in
-// `refused` when it is given.
+// needs no file): short lines are skipped, and a line with a sourceLineFault() is refused and
+// counted in `refused` when it is given.
 QStringList parseSourceLines(QByteArrayView content, qsizetype* refused = nullptr);
 
 struct SourceLine {

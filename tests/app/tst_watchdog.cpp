@@ -121,7 +121,8 @@ class TestWatchdog : public QObject {
     void statusAndMediaLabels() {
         Rig r;
         // Idle texts clear all three labels and read no media, whatever PlayFlag says.
-        for (const QString& idle : {QStringLiteral("Stopped"), QString()}) {
+        for (const QString& idle :
+             {QStringLiteral("Stopped"), QStringLiteral("Ready"), QString()}) {
             for (std::int16_t flag : {0, 1}) {
                 r.form.PlayFlag = flag;
                 r.engine->statusText = idle;
@@ -135,10 +136,14 @@ class TestWatchdog : public QObject {
             }
         }
         // Anything else is shown as read, near-misses and the engine's own retries included.
+        // The URL shown is the media's: for a station given by a playlist, the entry that plays,
+        // also while the playlist is fetched again between tries.
         r.engine->name = QStringLiteral("<b>Artist</b> - Song & Co");
+        r.engine->url = QStringLiteral("http://127.0.0.1/station.pls");
         for (const QString& text :
-             {QStringLiteral("stopped"), QStringLiteral("Stopped "), QStringLiteral("Reconnecting"),
-              QStringLiteral("Buffering 35%"), QStringLiteral("Error: x")}) {
+             {QStringLiteral("stopped"), QStringLiteral("Stopped "), QStringLiteral("Ready "),
+              QStringLiteral("Reconnecting: connection refused"), QStringLiteral("Buffering 35%"),
+              QStringLiteral("Error: x")}) {
             r.engine->statusText = text;
             r.tick();
             QCOMPARE(QStringList({r.form.lblSource->text(), r.form.lblURL->text(),
@@ -190,6 +195,50 @@ class TestWatchdog : public QObject {
         QCOMPARE(r.engine->calls, QStringList({"stop", "stop"}));
         QCOMPARE(r.state("stop"), QStringLiteral("stop: fail 0, kept 7, STOP"));
         QCOMPARE(r.form.PlayFlag, 0);
+    }
+    // Typed text meets the rule the list's lines meet. What breaks it reaches neither the engine
+    // nor the network (the engine is only stopped), the status line says why, and a restart plays
+    // nothing. The field holds one unit past the limit, so a paste it cuts stays refused.
+    void typedTextFollowsTheListRule() {
+        const QString url = QStringLiteral("Station,http://127.0.0.1/a");
+        const QString note = QStringLiteral("\U0001F3B5");
+        const QString control =
+            QStringLiteral("Error: Not played: the text holds a control character");
+        const QString tooLong =
+            QStringLiteral("Error: Not played: the text is longer than 32767 characters");
+        const std::pair<QString, QString> rows[] = {
+            {url + QChar(0) + QStringLiteral("/../secret.pls"), control},
+            {QStringLiteral("Sta\ttion,http://127.0.0.1/a"), control},
+            {url + QChar(0x1B), control},
+            {url + QChar(0x85), control},
+            {note.repeated(16384), tooLong},  // 16,384 characters, 32,768 units
+            {url + QString(40000, u'u'), tooLong},
+            {note.repeated(16383) + QLatin1Char(','), QString()},
+        };
+        for (const auto& [text, status] : rows) {
+            Rig r;
+            r.form.comboSourceList->setEditText(text);
+            r.engine->calls.clear();
+            r.form.cmdPlay_Click();
+            r.form.FailCounter = 14;
+            r.tick();
+            if (status.isEmpty()) {
+                QCOMPARE(r.engine->calls.mid(0, 2), QStringList({"url=", "play"}));
+                continue;
+            }
+            QCOMPARE(r.engine->calls, QStringList("stop") + QStringList(5, "position"));
+            QCOMPARE(QStringList({r.form.lblSource->text(), r.form.lblURL->text(),
+                                  r.form.lblNowPlaying->text(), r.counter()}),
+                     QStringList({status, "", "", "RESTARTING"}));
+            // The next PLAY of a good text plays it; STOP also ends the refusal.
+            r.form.comboSourceList->setEditText(url);
+            r.form.cmdPlay_Click();
+            QCOMPARE(r.form.WindowsMediaPlayer1->status(), r.engine->statusText);
+            QCOMPARE(r.engine->count("play"), 1);
+            r.form.WindowsMediaPlayer1->refuse(QStringLiteral("x"));
+            r.form.cmdStop_Click();
+            QCOMPARE(r.form.WindowsMediaPlayer1->status(), r.engine->statusText);
+        }
     }
     void volumeButtons() {
         struct Row {

@@ -3,7 +3,8 @@
 # The desktop's media controls, end to end: the real program under Xvfb on a private session bus,
 # driven by playerctl against a local Icecast server with two live mounts. Every command must
 # move the real connection (Icecast's listener counts) and show in the MPRIS properties; a title
-# changed at the source must reach `playerctl metadata --follow`.
+# changed at the source must reach `playerctl metadata --follow`. Raise must bring the window to
+# the front with the focus under openbox, from behind another window and from minimised.
 # Usage: mpris_e2e.sh PATH_TO_ORVANEPLAYER
 set -u
 if [ -z "${ORVANE_PRIVATE_BUS:-}" ]; then
@@ -40,6 +41,7 @@ listeners() {
 connected() { [ "$(listeners /a.mp3)" = "$1" ] && [ "$(listeners /b.mp3)" = "$2" ]; }
 
 x11_start "$work" || fail "Xvfb did not start"
+x11_wm "$work" || fail "openbox did not start"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR" "$work/run"
 printf 'Station A,%s/a.mp3\r\nStation B,%s/b.mp3\r\n' "$base" "$base" >"$work/run/orvaneplayer.ini"
@@ -113,8 +115,33 @@ meta_is xesam:url "$base/b.mp3" || fail "opened URL reads $(pc metadata xesam:ur
 meta_is xesam:album "$base/b.mp3" || fail "an opened URL is not its own name"
 echo "PASS: open URL plays it under its own name"
 
-dbus-send --session --type=method_call --dest=org.mpris.MediaPlayer2.orvaneplayer \
-    /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit
+root_call() {
+    dbus-send --session --type=method_call --dest=org.mpris.MediaPlayer2.orvaneplayer \
+        /org/mpris/MediaPlayer2 "org.mpris.MediaPlayer2.$1"
+}
+hex_id() { printf '0x%x' "$1"; }
+window_of() { xdotool search --onlyvisible "$@" 2>/dev/null | head -n1 | grep .; }
+# The window with the focus, and the top of the window manager's stacking order.
+active() { xprop -root _NET_ACTIVE_WINDOW | sed 's/.* //'; }
+on_top() { xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*[ ,]//'; }
+in_front() { [ "$(active)" = "$(hex_id "$1")" ] && [ "$(on_top)" = "$(hex_id "$1")" ]; }
+W="$(window_of --name '^Orvane Player$')" || fail "no main window"
+xlogo -geometry 1024x768+0+0 2>/dev/null &
+pids+=($!)
+wait_for 10 "a window over the player" window_of --class xlogo
+cover="$(window_of --class xlogo)"
+# The user works in the other window, which takes the focus.
+xdotool mousemove --window "$cover" 300 300 click 1
+wait_for 5 "the other window in front" in_front "$cover"
+root_call Raise
+wait_for 5 "Raise to bring the covered window to the front" in_front "$W"
+xdotool windowminimize "$W"
+wait_for 5 "the window to be minimised" eval "xprop -id $W WM_STATE | grep -q Iconic"
+root_call Raise
+wait_for 5 "Raise to bring the minimised window to the front" in_front "$W"
+echo "PASS: Raise brings a covered or minimised window to the front with the focus"
+
+root_call Quit
 ended() { ! kill -0 "$app_pid" 2>/dev/null; }
 wait_for $QUIT_S "Quit to end the program" ended
 wait "$app_pid" || fail "the program ended with status $?"

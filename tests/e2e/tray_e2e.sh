@@ -92,9 +92,17 @@ start_app() {
 }
 up_or_failed() { kill -0 "$app_pid" 2>/dev/null || fail "the program ended at start-up"; main_window; }
 ended() { ! kill -0 "$app_pid" 2>/dev/null; }
-# Closed through the window manager, as with the user's Alt+F4.
+# The window manager acts on Alt+F4 for the window it has given the focus.
+focused() {
+    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ] &&
+        xprop -root _NET_ACTIVE_WINDOW | grep -qi "$(printf '0x%x$' "$1")"
+}
+# Closed through the window manager, as with the user's Alt+F4. The focus is asked for only when
+# the window lacks it: openbox acts on a request for the window it has already focused by
+# focusing it anew, and a key that arrives meanwhile closes nothing.
 close_app() {
-    xdotool windowactivate --sync "$W" 2>/dev/null
+    focused "$W" || xdotool windowactivate "$W" 2>/dev/null
+    wait_for 10 "the window to have the focus" focused "$W"
     xdotool key --clearmodifiers alt+F4
     wait_for 10 "the program to end" ended
     wait "$app_pid" || fail "the program ended with status $?"

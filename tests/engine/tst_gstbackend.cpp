@@ -463,11 +463,21 @@ class TestGstBackend : public QObject {
     void longOutagePacedAndQuietInTheLog() {
         // A station whose playlist lists two mirrors, both away (404) for as long as it takes.
         FakeServer station;
-        const QByteArray list = "[playlist]\nFile1=" + station.url("/a.mp3").toUtf8() +
-                                "\nFile2=" + station.url("/b.mp3").toUtf8() + '\n';
-        station.answer = [list](const QByteArray& path) -> QByteArray {
-            return path == "/station.pls" ? "HTTP/1.0 200 OK\r\n\r\n" + list
-                                          : "HTTP/1.0 404 Not Found\r\n\r\n";
+        const QStringList mirrors = {station.url("/a.mp3"), station.url("/b.mp3")};
+        const QByteArray list = "[playlist]\nFile1=" + mirrors[0].toUtf8() +
+                                "\nTitle1=Mirror A\nFile2=" + mirrors[1].toUtf8() +
+                                "\nTitle2=Mirror B\n";
+        // What the window and the media controls show each time the playlist is fetched again:
+        // the mirror last tried, never the playlist's own name and URL.
+        QStringList shownWhileFetched;
+        station.answer = [&](const QByteArray& path) -> QByteArray {
+            if (path != "/station.pls") {
+                return "HTTP/1.0 404 Not Found\r\n\r\n";
+            }
+            if (station.requests.size() > 1) {
+                shownWhileFetched << m_engine->mediaName() + u' ' + m_engine->mediaSourceURL();
+            }
+            return "HTTP/1.0 200 OK\r\n\r\n" + list;
         };
         const auto tries = [&] {
             return std::count_if(station.requests.cbegin(), station.requests.cend(),
@@ -489,6 +499,11 @@ class TestGstBackend : public QObject {
         QVERIFY2(
             early >= 8 && log.lines() - early <= 2,
             qPrintable(QStringLiteral("%1 lines, then %2").arg(early).arg(log.lines() - early)));
+        QVERIFY(!shownWhileFetched.isEmpty());
+        for (const QString& shown : std::as_const(shownWhileFetched)) {
+            QVERIFY2(shown == "Mirror A " + mirrors[0] || shown == "Mirror B " + mirrors[1],
+                     qPrintable(shown));
+        }
         // The next mirror follows the one before after the same short pause as any try (no
         // more than four tries a second). After a fetch of the playlist, which starts the try,
         // the first mirror is asked late, so only the rounds without one are timed; as the

@@ -52,7 +52,7 @@ QStringList looks(const frmMain& f) {
             QString::number(f.PlayCounter),   f.lblCounter->text(),
             f.lblNowPlaying->text(),          f.lblVolume->text(),
             f.comboSourceList->currentText(), QString::number(f.comboSourceList->currentIndex()),
-            f.WindowsMediaPlayer1->URL()};
+            f.WindowsMediaPlayer1->URL(),     f.WindowsMediaPlayer1->status()};
 }
 
 }  // namespace
@@ -143,6 +143,8 @@ class TestMpris : public QObject {
         QCOMPARE(mpris::volumePercent(std::nan("")), std::nullopt);
         QCOMPARE(mpris::artistsOf(QStringLiteral("Artist-Song")), QStringList{});
         QCOMPARE(mpris::artistsOf(QStringLiteral(" - Song")), QStringList{});
+        // The first dash splits: the rest is the song's own title, dashes and all.
+        QCOMPARE(mpris::artistsOf(QStringLiteral("A - B - Live - 1999")), QStringList{"A"});
         QVERIFY(mpris::isSupportedUri(QStringLiteral("file:///music/x.ogg")));
     }
     // The introspection data lists exactly the MPRIS2 members, with their D-Bus types and access.
@@ -212,6 +214,10 @@ class TestMpris : public QObject {
         frmMain& twin = m_twin.form;
         const QString odd = QStringLiteral("http://127.0.0.1/x,y.mp3");
         const QString escaped = QStringLiteral("http://127.0.0.1/x%2Cy.mp3");
+        // Typed as "URI,URI", over the field's limit: refused like typed text, not played cut.
+        const QString huge = QStringLiteral("http://127.0.0.1/") + QString(16384, u'h');
+        // A C1 control is a valid URL character, so only the field's own rule stops it.
+        const QString control = QStringLiteral("http://127.0.0.1/a\u0085b.mp3");
         // The method (or "Volume" and a value), then what a user does by hand for the same effect.
 
         const auto click = [](QPushButton* b) { return [b] { b->click(); }; };
@@ -224,6 +230,7 @@ class TestMpris : public QObject {
         };
         const QList<std::pair<const char*, std::function<void()>>> steps = {
             {"Play", click(twin.cmdPlay)},
+            {"Previous at the start", [] {}},
             {"Stop", click(twin.cmdStop)},
             {"PlayPause stopped", click(twin.cmdPlay)},
             {"PlayPause playing", click(twin.cmdStop)},
@@ -233,6 +240,8 @@ class TestMpris : public QObject {
             {"Pause", click(twin.cmdStop)},
             {"Previous", playEntry(1)},
             {"OpenUri", playEntry(-1, escaped + ',' + escaped)},
+            {"OpenUri huge", playEntry(-1, huge + ',' + huge)},
+            {"OpenUri control", playEntry(-1, control + ',' + control)},
             {"Volume 0.3", click(twin.cmdVolUp)},
             {"Volume 0.29", click(twin.cmdVolDownSmall)},
         };
@@ -243,8 +252,10 @@ class TestMpris : public QObject {
             if (method == u"Volume") {
                 m_client->set(method, QString::fromLatin1(name).section(' ', 1).toDouble());
             } else {
+                const QString kind = QString::fromLatin1(name).section(' ', 1);
+                const QString uri = kind == u"huge" ? huge : kind == u"control" ? control : odd;
                 m_client->call(kPlayer, method,
-                               method == u"OpenUri" ? QVariantList{odd} : QVariantList{});
+                               method == u"OpenUri" ? QVariantList{uri} : QVariantList{});
             }
             byHand();
             QVERIFY2(looks(f) == looks(twin), name);
@@ -257,14 +268,21 @@ class TestMpris : public QObject {
         QCOMPARE(f.lblVolume->text(), QStringLiteral("100%"));
         m_client->set("Volume", -1.0);
         QCOMPARE(f.lblVolume->text(), QStringLiteral("0%"));
-        QVERIFY(m_client->call(kPlayer, "OpenUri", {"rtsp://host/x"}).type() ==
-                QDBusMessage::ErrorMessage);
+        // What is no URL it can play (a C0 control makes a URL invalid) is an error to the
+        // caller, and changes nothing.
+        const QStringList before = looks(f);
+        for (const char* uri : {"rtsp://host/x", "http://127.0.0.1/a\tb.mp3"}) {
+            QVERIFY2(m_client->call(kPlayer, "OpenUri", {QString::fromLatin1(uri)}).type() ==
+                         QDBusMessage::ErrorMessage,
+                     uri);
+        }
+        QCOMPARE(looks(f), before);
 
         f.comboSourceList->setCurrentIndex(0);
         QCOMPARE(m_client->get(kPlayer, "CanGoPrevious").toBool(), false);
         QCOMPARE(m_client->get(kPlayer, "CanGoNext").toBool(), true);
 
-        // Raise brings the window back as the tray icon's left click does.
+        // Raise brings the window back from the tray (covered windows: mpris_e2e.sh).
         f.showMinimized();
         f.hide();
         m_client->call(kRoot, "Raise");
@@ -304,9 +322,27 @@ class TestMpris : public QObject {
         auto change = c.waitFor(from, [](const QVariantMap&) { return true; });
         QCOMPARE(change, std::optional(QVariantMap{{"Volume", 0.4}}));
 
-        // Buffering is not playing.
-        engine.statusText = QStringLiteral("Buffering 40%");
+        // From PLAY until STOP the status says what the user asked for, through buffering and
+        // reconnects (where a playlist may be fetched again: the entry's name stays, so nothing
+        // is signalled), so PlayPause stops; once the engine gives up, it says Stopped and
+        // PlayPause plays again.
+        from = c.changes.size();
+        for (const char* status : {"Buffering 40%", "Reconnecting: connection refused"}) {
+            engine.statusText = QString::fromLatin1(status);
+            QCOMPARE(c.get(kPlayer, "PlaybackStatus").toString(), "Playing");
+        }
+        QCOMPARE(c.changes.size(), from);
+        c.call(kPlayer, "PlayPause");
+        QCOMPARE(f.PlayFlag, 0);
+        c.call(kPlayer, "Play");
+        QVERIFY(c.waitFor(from, "PlaybackStatus", "Playing"));
+        from = c.changes.size();
+        engine.statusText = QStringLiteral("Error: File not found");
         QVERIFY(c.waitFor(from, "PlaybackStatus", "Stopped"));
+        const qsizetype stops = engine.count("stop");
+        c.call(kPlayer, "PlayPause");
+        QCOMPARE(QList<qsizetype>({f.PlayFlag, engine.count("stop")}),
+                 QList<qsizetype>({1, stops}));
 
         // A station change sends the new station at once, under a new track id.
         from = c.changes.size();

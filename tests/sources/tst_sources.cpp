@@ -65,7 +65,8 @@ class TestSources : public QObject {
             {"Station," + QByteArray(32767 - 8, 'u'), true},
             {"Station," + QByteArray(32768 - 8, 'u'), false},
             {"Station," + QByteArray(32767 - 10, 'u') + "\xF0\x9F\x8E\xB5",
-             true},  // a pair ends it
+             true},                                                   // a pair ends it
+            {QByteArray("\xF0\x9F\x8E\xB5").repeated(16384), false},  // 32,768 UTF-16 units
             {QByteArray("a\0b", 3), false}};
         for (const auto& [line, listed] : rows) {
             qsizetype refused = -1;
