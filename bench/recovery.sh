@@ -26,39 +26,23 @@ faults="${BENCH_FAULTS:-server-stopped:3 server-stopped:10 server-stopped:30 ser
 source-stalled:5 source-dropped:10 source-dropped:40 server-restarted:10 server-restarted:40}"
 players="${BENCH_PLAYERS:-orvane mpv vlc}"
 
+. "$root/tests/support/icecast.sh"
+. "$root/bench/players.sh"
 work="$(mktemp -d)"
 chmod 755 "$work"
 cleanup() {
-    local p
-    for p in $(cat "$work"/*/pids "$work/pids" 2>/dev/null); do
-        kill -CONT "$p" 2>/dev/null || true
-        kill -TERM "$p" 2>/dev/null || true
-    done
+    bench_stop "$work"/*/pids "$work/pids"
     wait 2>/dev/null || true
     if [ -n "${BENCH_KEEP:-}" ]; then echo "kept $work" >&2; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-now() { date +%s.%N; }
 
-. "$root/tests/support/icecast.sh"
+export BENCH_ORVANE="$player"
 
-# --- Sound: a private PulseAudio server; each lane plays into a null sink of its own ----------
-# The socket lies outside the server's own (private) runtime folder, so that VLC, which runs as
-# another user, reaches it too.
-export PULSE_RUNTIME_PATH="$work/pulse" PULSE_SERVER="unix:$work/native"
-mkdir -p "$PULSE_RUNTIME_PATH" "$work/vlc-home" && chmod 777 "$work/vlc-home"
-HOME="$work/pulse" pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-    --disable-shm=yes --load="module-native-protocol-unix socket=$work/native auth-anonymous=1" \
-    >"$work/pulse.log" 2>&1 &
-echo $! >>"$work/pids"
-icecast_wait 10 pactl info
-
-# --- An X server for the player's window ----------------------------------------------------------
-exec {dfd}<> <(:)
-Xvfb -displayfd "$dfd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-echo $! >>"$work/pids"
-read -r -t 10 -u "$dfd" display_no
-export DISPLAY=":$display_no"
+bench_sound_start
+echo "$BENCH_SOUND_PID" >>"$work/pids"
+bench_display_start
+echo "$BENCH_DISPLAY_PID" >>"$work/pids"
 
 # One player through all the faults, in $work/<player>-<run>: faults.log says when each fault
 # began and ended, audio.log what the recording showed.
@@ -69,19 +53,14 @@ lane() {
     icecast_start "$dir" >/dev/null
     track "$ICECAST_PID"
     url="http://127.0.0.1:$ICECAST_PORT/bench.mp3"
-    t0="$(now)"
+    t0="$(bench_now)"
     source_start() {
-        python3 "$tools" gen "$t0" | gst-launch-1.0 -q fdsrc fd=0 blocksize=1764 ! \
-            rawaudioparse format=pcm pcm-format=s16le sample-rate=44100 num-channels=2 ! \
-            audioconvert ! lamemp3enc target=bitrate bitrate=128 cbr=true ! \
-            shout2send ip=127.0.0.1 port="$ICECAST_PORT" password="$ICECAST_SOURCE_PASSWORD" \
-            mount=/bench.mp3 streamname="Bench Radio" >/dev/null 2>&1 &
-        src=$!
+        icecast_pcm_source /bench.mp3 "Bench Radio" python3 "$tools" gen "$t0" || true
+        src=$ICECAST_SOURCE_PID
         track "$src"
-        icecast_wait 10 sh -c "curl -s http://127.0.0.1:$ICECAST_PORT/status-json.xsl | grep -q bench.mp3" || true
     }
     source_start
-    pactl load-module module-null-sink sink_name="$sink" rate=44100 >/dev/null
+    bench_sink "$sink"
     parec -d "$sink.monitor" --raw --format=s16le --rate=44100 --channels=2 --latency-msec=10 |
         python3 "$tools" watch "$dir/audio.log" "$t0" &
     track $!
@@ -90,61 +69,26 @@ lane() {
     # would be charged up to that much "first audio after PLAY" that no listener would hear.
     sleep 2.5
 
-    case "$name" in
-        orvane)
-            mkdir -p "$dir/player"
-            echo "Bench Radio,$url" >"$dir/player/orvaneplayer.ini"
-            (cd "$dir/player" && PULSE_SINK="$sink" QT_QPA_PLATFORM=xcb exec "$player") \
-                >"$dir/player.log" 2>&1 &
-            track $!
-            icecast_wait 15 xdotool search --onlyvisible --name '^Orvane Player$'
-            local win
-            win="$(xdotool search --onlyvisible --name '^Orvane Player$' | head -n 1)"
-            xdotool mousemove --window "$win" 80 190
-            echo "play $(now)" >>"$dir/faults.log"
-            xdotool click 1
-            ;;
-        gst)
-            # The floor: a bare playbin, for what the machine's sound path itself costs.
-            echo "play $(now)" >>"$dir/faults.log"
-            PULSE_SINK="$sink" gst-launch-1.0 -q playbin uri="$url" >"$dir/player.log" 2>&1 &
-            track $!
-            ;;
-        mpv)
-            echo "play $(now)" >>"$dir/faults.log"
-            PULSE_SINK="$sink" mpv --no-config --no-video --ao=pulse --really-quiet "$url" \
-                >"$dir/player.log" 2>&1 &
-            track $!
-            ;;
-        vlc)
-            # VLC refuses to run as root.
-            local as=()
-            [ "$(id -u)" -ne 0 ] || as=(runuser -u nobody --)
-            echo "play $(now)" >>"$dir/faults.log"
-            "${as[@]}" env HOME="$work/vlc-home" PULSE_SERVER="$PULSE_SERVER" PULSE_SINK="$sink" \
-                cvlc -q --no-video --aout=pulse "$url" >"$dir/player.log" 2>&1 &
-            track $!
-            ;;
-    esac
+    bench_player "$name" "$url" "$sink" "$dir"
+    track "$BENCH_PLAYER_PID"
+    echo "play $BENCH_PLAYER_T" >>"$dir/faults.log"
     sleep 10
     local fault kind secs start end
     for fault in $faults; do
         kind="${fault%%:*}" secs="${fault##*:}"
-        start="$(now)"
+        start="$(bench_now)"
         case "$kind" in
             server-stopped)
-                kill -STOP "$ICECAST_PID"; sleep "$secs"; end="$(now)"; kill -CONT "$ICECAST_PID" ;;
+                kill -STOP "$ICECAST_PID"; sleep "$secs"; end="$(bench_now)"; kill -CONT "$ICECAST_PID" ;;
             source-stalled)
-                kill -STOP "$src"; sleep "$secs"; end="$(now)"; kill -CONT "$src" ;;
+                kill -STOP "$src"; sleep "$secs"; end="$(bench_now)"; kill -CONT "$src" ;;
             source-dropped)
-                kill -TERM "$src"; sleep "$secs"; end="$(now)"; source_start ;;
+                kill -TERM "$src"; sleep "$secs"; end="$(bench_now)"; source_start ;;
             server-restarted)
                 kill -TERM "$src" "$ICECAST_PID"; wait "$ICECAST_PID" 2>/dev/null || true
-                sleep "$secs"; end="$(now)"
-                icecast2 -c "$dir/icecast.xml" >/dev/null 2>&1 &
-                ICECAST_PID=$!
+                sleep "$secs"; end="$(bench_now)"
+                icecast_restart || true
                 track "$ICECAST_PID"
-                icecast_wait 10 curl -sf "http://127.0.0.1:$ICECAST_PORT/status-json.xsl"
                 source_start ;;
         esac
         echo "fault $fault-s $start $end" >>"$dir/faults.log"
@@ -160,10 +104,7 @@ for run in $(seq 1 "$runs"); do
     done
     for j in "${lanes[@]}"; do wait "$j" 2>/dev/null || true; done
     # Every process of this run goes before the next starts.
-    for p in $(cat "$work"/*-"$run"/pids 2>/dev/null); do
-        kill -CONT "$p" 2>/dev/null || true
-        kill -TERM "$p" 2>/dev/null || true
-    done
+    bench_stop "$work"/*-"$run"/pids
     sleep 1
     [ -z "${BENCH_VERBOSE:-}" ] || cat "$work"/lane-*-"$run".log >&2
 done

@@ -82,8 +82,7 @@ void configureAll(GstElement* sink) {
     gst_iterator_free(it);
 }
 
-GstElement* sinkFromEnvironment() {
-    const QByteArray description = qgetenv("ORVANE_AUDIO_SINK");
+GstElement* sinkFromDescription(const QByteArray& description) {
     if (description.isEmpty()) {
         return nullptr;
     }
@@ -114,8 +113,8 @@ GstElement* inBlocks(GstElement* sink) {
 
 }  // namespace
 
-GstElement* createAudioSink() {
-    GstElement* sink = sinkFromEnvironment();
+GstElement* createAudioSink(const QByteArray& description) {
+    GstElement* sink = sinkFromDescription(description);
     if (!sink) {
         sink = gst_element_factory_make("autoaudiosink", nullptr);
     }

@@ -46,11 +46,14 @@ bool isLiveNetworkUri(const QByteArray& uri) {
 
 GstEngine::GstEngine() {
     initGStreamer(nullptr, nullptr);
-    m_main = makePipeline();
+    m_player = makePipeline();
     m_retryTimer.setSingleShot(true);
     QObject::connect(&m_retryTimer, &QTimer::timeout, &m_context, [this] { onRetry(); });
     m_watchTimer.setInterval(kWatchIntervalMs);
     QObject::connect(&m_watchTimer, &QTimer::timeout, &m_context, [this] { onWatchTick(); });
+    m_drainTimer.setSingleShot(true);
+    m_drainTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_drainTimer, &QTimer::timeout, &m_context, [this] { checkDrain(); });
     QObject::connect(WakeWatcher::instance(), &WakeWatcher::wokeUp, &m_context,
                      [this] { onWake(); });
 }
@@ -59,14 +62,25 @@ GstEngine::~GstEngine() {
     // No resolve may finish into an engine that is half gone.
     m_resolver.reset();
     // The pipelines go before m_context, which takes any still-queued calls with it.
+    if (m_feed) {
+        m_feed->detach();
+    }
     m_standby.reset();
-    m_main.reset();
+    m_source.reset();
+    m_player.reset();
     m_retired.clear();
+    m_retiredConnections.clear();
+}
+
+std::unique_ptr<Connection> GstEngine::makeConnection() {
+    return std::make_unique<Connection>(
+        ++m_lastConnectionId, m_feed,
+        [this](Connection& from, GstMessage* msg) { onConnectionMessage(from, msg); });
 }
 
 std::unique_ptr<Pipeline> GstEngine::makePipeline() {
     auto pipeline = std::make_unique<Pipeline>(
-        [this](Pipeline& from, GstMessage* msg) { onMessage(from, msg); });
+        [this](Pipeline& from, GstMessage* msg) { onMessage(from, msg); }, m_audioSink);
     if (pipeline->isValid()) {
         pipeline->setVolume(m_volume / 100.0);
         pipeline->analyseSound(m_sound.wanted());
@@ -80,11 +94,32 @@ void GstEngine::fail(const StreamError& error) {
     m_error = error;
     m_mainActive = false;
     m_stalled = false;
+    m_recovering = false;
+    m_held = false;
+    m_drainTimer.stop();
     m_bufferPercent = -1;
     m_sound.silence();
-    // The run (generation) stays, so its remaining messages can still refine the reason.
-    m_main->halt();
+    // The run (generation) stays, so its remaining messages can still refine the reason; so
+    // does the connection's, which has stopped by itself.
+    m_player->halt();
     retire(std::move(m_standby));
+}
+
+void GstEngine::dropFeed() {
+    retire(std::move(m_source));
+    retire(std::move(m_standby));
+    if (m_feed) {
+        m_feed->detach();
+        m_feed.reset();
+    }
+    m_spliced = false;
+    m_stalled = false;
+    m_recovering = false;
+    m_held = false;
+    m_drainTimer.stop();
+    m_rateBytes = 0;
+    m_rateSeconds = 0;
+    m_ratePosition = -1;
 }
 
 void GstEngine::closeAll() {
@@ -93,15 +128,16 @@ void GstEngine::closeAll() {
     cancelRetry();
     cancelResolve();
     ++m_probeToken;
-    if (!m_main->uri().isEmpty()) {
+    if (m_player->isFed() || !m_player->uri().isEmpty()) {
         // A fresh playbin rather than waiting for this one to let go of its connection, which
         // a stalled source can make a long wait (see Pipeline::discard).
-        retire(std::move(m_main));
-        m_main = makePipeline();
+        retire(std::move(m_player));
+        m_player = makePipeline();
     }
-    retire(std::move(m_standby));
+    dropFeed();
+    m_notLive.clear();
+    m_loggedEvents = 0;
     m_mainActive = false;
-    m_stalled = false;
     m_bufferPercent = -1;
     m_lastPosition = 0.0;
     m_warning = {};
@@ -118,7 +154,7 @@ void GstEngine::open() {
     m_round = 0;
     m_schedule.restart();
     m_phase = Phase::Connecting;
-    if (!m_main->isValid()) {
+    if (!m_player->isValid()) {
         fail(StreamError::plain(QStringLiteral("GStreamer's playbin element is not installed")));
         return;
     }
@@ -145,121 +181,68 @@ void GstEngine::attempt() {
     startMain(toUri(m_url), true);
 }
 
-void GstEngine::startMain(const QByteArray& uri, bool watch) {
+void GstEngine::startMain(const QByteArray& uri, bool live) {
     m_mainActive = true;
     m_runClock.start();
-    m_mainLive = watch && isLiveNetworkUri(uri);
     m_bufferPercent = -1;
+    if (live && isLiveNetworkUri(uri) && !m_notLive.contains(uri)) {
+        startSpliced(uri);
+    } else {
+        startDirect(uri);
+    }
+}
+
+void GstEngine::startDirect(const QByteArray& uri) {
+    dropFeed();
+    if (m_player->isFed()) {
+        retire(std::move(m_player));
+        m_player = makePipeline();
+    }
     m_lastPosition = 0.0;
     // Buffering levels are only shown while connecting.
-    if (!m_main->start(uri, m_phase == Phase::Connecting)) {
-        // The bus carries the reason, queued before this call: let it speak first.
-        QMetaObject::invokeMethod(
-            &m_context,
-            [this, token = ++m_startToken, uri] {
-                if (token == m_startToken && m_mainActive) {
-                    mainEnded(StreamError::plain(
-                                  QStringLiteral("Cannot open %1").arg(QString::fromUtf8(uri))),
-                              false);
-                }
-            },
-            Qt::QueuedConnection);
-    }
-    if (m_mainLive) {
-        m_watchTimer.start();
+    if (!m_player->start(uri, m_phase == Phase::Connecting)) {
+        reportStartFailure(uri);
     }
 }
 
-void GstEngine::startResolve(const QUrl& url, bool knownPlaylist) {
-    if (!m_resolver) {
-        m_resolver = std::make_unique<PlaylistResolver>();
-        QObject::connect(m_resolver.get(), &PlaylistResolver::finished, &m_context,
-                         [this](const PlaylistResult& result) { onResolved(result); });
+void GstEngine::startSpliced(const QByteArray& uri) {
+    m_spliced = true;
+    if (!m_feed) {
+        m_feed = std::make_shared<LiveFeed>(&m_context,
+                                            [this](const FeedNote& note) { onFeedNote(note); });
     }
-    m_resolving = true;
-    m_probing = knownPlaylist;
-    if (knownPlaylist) {
-        m_resolver->resolveKnownPlaylist(url);
-    } else {
-        m_resolver->resolve(url);
-    }
-}
-
-void GstEngine::cancelResolve() {
-    if (m_resolver) {
-        m_resolver->cancel();
-    }
-    m_resolving = false;
-    m_probing = false;
-}
-
-bool GstEngine::readAsPlaylist(const StreamError& error) {
-    // Many stations link a playlist under a name like /listen or /stream. The pipeline gives up
-    // on it as undecodable; read it as a playlist once before calling it an error.
-    if (!m_directOpen || !isUnknownData(error)) {
-        return false;
-    }
-    m_directOpen = false;
-    const QUrl url = toMediaUrl(m_url);
-    if (!isFetchable(url)) {
-        return false;
-    }
-    m_main->close();
-    m_probeReason = error;
-    startResolve(url, true);
-    return true;
-}
-
-void GstEngine::onResolved(const PlaylistResult& result) {
-    if (!m_resolving) {
-        return;
-    }
-    const bool probing = m_probing;
-    m_resolving = false;
-    m_probing = false;
-    switch (result.kind) {
-        case PlaylistResult::Kind::Streams:
-            m_entries = result.streams;
-            m_round = 0;
-            playEntry(0);
-            break;
-        case PlaylistResult::Kind::PlayAsIs:
-            // HLS (or media behind a playlist's name): playbin's demuxer does the rest. The URL
-            // as written is then what plays.
-            forgetEntry();
-            startMain(result.url.toString(QUrl::FullyEncoded).toUtf8(), false);
-            break;
-        case PlaylistResult::Kind::Error: {
-            // Undecodable data that is no playlist either: what the pipeline said about it is
-            // the better reason. Neither changes by trying again; a server that is down does.
-            const bool notPlaylist = result.errorKind == PlaylistError::NotPlaylist;
-            const StreamError reason = result.errorKind == PlaylistError::Certificate
-                                           ? StreamError::untrusted(result.certificate)
-                                           : StreamError::plain(result.error);
-            if (m_wanted && !notPlaylist) {
-                reconnect(reason);
-                break;
-            }
-            forgetEntry();
-            fail(probing && notPlaylist ? m_probeReason : reason);
-            break;
+    // The player lasts as long as the stream, through every new connection; only a player that
+    // failed or never started is made anew.
+    if (!m_player->isFed() || !m_player->isRunning()) {
+        retire(std::move(m_player));
+        m_player = makePipeline();
+        m_held = false;
+        m_lastPosition = 0.0;
+        if (!m_player->startFed(m_feed)) {
+            reportStartFailure(uri);
+            return;
         }
     }
+    retire(std::move(m_source));
+    m_source = makeConnection();
+    if (!m_source->start(uri)) {
+        reportStartFailure(uri);
+    }
+    m_watchTimer.start();
 }
 
-void GstEngine::playEntry(int index) {
-    m_directOpen = false;
-    m_entry = index;
-    m_entryUrl = m_entries.at(index).url;
-    m_entryTitle = m_entries.at(index).title;
-    startMain(m_entryUrl.toString(QUrl::FullyEncoded).toUtf8(), true);
-}
-
-void GstEngine::forgetEntry() {
-    m_entries.clear();
-    m_entry = -1;
-    m_entryUrl.clear();
-    m_entryTitle.clear();
+void GstEngine::reportStartFailure(const QByteArray& uri) {
+    // The bus carries the reason, queued before this call: let it speak first.
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, token = ++m_startToken, uri] {
+            if (token == m_startToken && m_mainActive) {
+                const StreamError e = StreamError::plain(
+                    QStringLiteral("Cannot open %1").arg(QString::fromUtf8(uri)));
+                m_spliced ? sourceEnded(e, false) : mainEnded(e, false);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 QString GstEngine::sourceUrl() const {
@@ -327,7 +310,7 @@ double GstEngine::currentPosition() const {
     }
     // A query that fails now and then (during a state change) repeats the last answer rather
     // than dropping to 0, which would look like a restart.
-    m_main->position(&m_lastPosition);
+    m_player->position(&m_lastPosition);
     return m_lastPosition;
 }
 
@@ -338,21 +321,16 @@ void GstEngine::setVolume(int volume) {
 
 void GstEngine::setSoundListener(SoundListener listener) {
     m_sound.setListener(std::move(listener));
-    // A connection tried beside a stalled one measures too, so that it shows at once when it
-    // takes over; only the main one's measurements are passed on.
-    for (Pipeline* p : {m_main.get(), m_standby.get()}) {
-        if (p && p->isValid()) {
-            p->analyseSound(m_sound.wanted());
-        }
+    // One decoding pipeline plays whatever connection brings the stream: only it measures.
+    if (m_player->isValid()) {
+        m_player->analyseSound(m_sound.wanted());
     }
 }
 
 void GstEngine::applyVolume() {
     // The slider is perceptual: 50 should sound about half as loud, not be half the amplitude.
-    for (Pipeline* p : {m_main.get(), m_standby.get()}) {
-        if (p && p->isValid()) {
-            p->setVolume(m_volume / 100.0);
-        }
+    if (m_player->isValid()) {
+        m_player->setVolume(m_volume / 100.0);
     }
 }
 
@@ -366,7 +344,7 @@ QString GstEngine::status() const {
             }
             return QStringLiteral("Connecting");
         case Phase::Playing:
-            return m_stalled ? reconnectingStatus() : QStringLiteral("Playing");
+            return m_stalled || m_recovering ? reconnectingStatus() : QStringLiteral("Playing");
         case Phase::Reconnecting:
             return reconnectingStatus();
         case Phase::Stopped:

@@ -6,11 +6,14 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 #include <memory>
 #include <vector>
 
+#include "engine/Connection.h"
+#include "engine/LiveFeed.h"
 #include "engine/MediaBackend.h"
 #include "engine/Pipeline.h"
 #include "engine/RetrySchedule.h"
@@ -21,9 +24,12 @@
 
 namespace orvane {
 
-// The GStreamer engine. One playbin plays; while the user wants playback it reconnects by itself
-// when the stream ends or fails, and when a live stream goes silent it opens a second playbin
-// beside the first and keeps whichever delivers (the new one, when both do: it is nearer live).
+// The GStreamer engine. A live HTTP stream comes in through connections that are byte sources
+// only (Connection), joined by a splicer (LiveFeed) into one run of bytes for one decoding
+// playbin, which lasts as long as the stream: when a connection ends or goes silent, the engine
+// opens another, and its bytes continue exactly where the old ones end, with neither decoder nor
+// audio sink rebuilt. A file, HLS and other addresses play in the playbin directly. While the
+// user wants playback the engine reconnects by itself whenever the stream ends or fails.
 // Everything runs on the thread that made it; GStreamer's threads only queue messages to it.
 class GstEngine final : public MediaBackend {
   public:
@@ -47,50 +53,82 @@ class GstEngine final : public MediaBackend {
   private:
     enum class Phase { Idle, Connecting, Playing, Reconnecting, Stopped, Failed };
 
-    // GstBackend.cpp: opening, playlists, what the window reads; Messages.cpp: the buses.
+    // GstBackend.cpp: opening, what the window reads; Messages.cpp: the buses.
     std::unique_ptr<Pipeline> makePipeline();
+    std::unique_ptr<Connection> makeConnection();
     void onMessage(Pipeline& pipeline, GstMessage* msg);
-    void onMainMessage(GstMessage* msg);
+    void onPlayerMessage(GstMessage* msg);
+    void onConnectionMessage(Connection& from, GstMessage* msg);
     void handleTags(GstMessage* msg);
     StreamError readError(GstMessage* msg, bool warning) const;
     void open();
     void attempt();
     void startMain(const QByteArray& uri, bool live);
+    void startDirect(const QByteArray& uri);
+    void startSpliced(const QByteArray& uri);
+    void reportStartFailure(const QByteArray& uri);
+    QString sourceUrl() const;
+    void closeAll();
+    void dropFeed();
+    void fail(const StreamError& error);
+    void applyVolume();
+
+    // Resolve.cpp: playlists.
     void startResolve(const QUrl& url, bool knownPlaylist);
     void cancelResolve();
     bool readAsPlaylist(const StreamError& error);
     void onResolved(const PlaylistResult& result);
     void playEntry(int index);
     void forgetEntry();
-    QString sourceUrl() const;
-    void closeAll();
-    void fail(const StreamError& error);
-    void applyVolume();
 
-    // Reconnect.cpp: what happens when a stream ends, fails or goes silent.
+    // Reconnect.cpp: what happens when a stream ends or fails.
     void mainEnded(const StreamError& error, bool endOfStream);
+    void sourceEnded(const StreamError& error, bool endOfStream);
+    void playerFailed(const StreamError& error);
+    void endOfRun(StreamError error, bool endOfStream, const QByteArray& uri, bool playing);
     void reconnect(const StreamError& error);
     void scheduleRetry(int delayMs);
     void cancelRetry();
     void onRetry();
-    void onWatchTick();
     void onWake();
-    void startStandby();
-    void onStandbyMessage(GstMessage* msg);
-    void promoteStandby();
     void retire(std::unique_ptr<Pipeline> pipeline);
+    void retire(std::unique_ptr<Connection> connection);
     void probe(const QByteArray& uri);
     StreamError withLastKnownCause(StreamError error) const;
     QString reconnectingStatus() const;
 
+    // LiveRun.cpp: a live stream across its connections, and the player while it runs dry.
+    void onWatchTick();
+    void startStandby();
+    void promoteStandby();
+    void onFeedNote(const FeedNote& note);
+    void onResolvedFeed(int feed, Splicer::Outcome outcome, int stream);
+    void checkDrain();
+    void holdForData();
+    void renewDecoder();
+    double byteRate() const;
+    void measureRate();
+    bool logEvent();
+
     // Target of every queued call; destroying it with the engine drops calls still queued.
     QObject m_context;
-    std::unique_ptr<Pipeline> m_main;
-    // A second connection to the same stream, tried while the main one is silent.
-    std::unique_ptr<Pipeline> m_standby;
-    // Pipelines dropped inside their own message handler; freed from the event loop.
+    // The decoding pipeline: it plays an address itself, or what m_feed delivers.
+    std::unique_ptr<Pipeline> m_player;
+    // The splicer between the connections of a live stream and the player.
+    std::shared_ptr<LiveFeed> m_feed;
+    // The connection that brings the live stream, and a second one, tried while it is silent.
+    std::unique_ptr<Connection> m_source;
+    std::unique_ptr<Connection> m_standby;
+    int m_lastConnectionId = 0;
+    // Dropped inside their own message handlers; freed from the event loop.
     std::vector<std::unique_ptr<Pipeline>> m_retired;
+    std::vector<std::unique_ptr<Connection>> m_retiredConnections;
+    // Addresses that turned out to be files or playlists rather than live streams.
+    QSet<QByteArray> m_notLive;
 
+    // The audio sink every decoding pipeline gets, as the environment named it when the engine
+    // was made: a stream makes its pipeline only once it knows how it plays.
+    const QByteArray m_audioSink = qgetenv("ORVANE_AUDIO_SINK");
     QString m_url;
     bool m_openQueued = false;
     // From play() to stop(): every end of the stream is followed by another try.
@@ -98,12 +136,28 @@ class GstEngine final : public MediaBackend {
     // Audio played since the URL was set: from then on, undecodable data is a stream that
     // changed its format, worth another try, rather than a link to something that is no stream.
     bool m_everPlayed = false;
-    // The main run is connecting or playing, and its end has not been dealt with yet.
+    // The main run (the player's own address, or the connection that feeds it) is connecting or
+    // playing, and its end has not been dealt with yet.
     bool m_mainActive = false;
-    // The main run is a live network stream whose silence means a stall.
-    bool m_mainLive = false;
-    // The main run has been silent too long; a second connection is on its way or due.
+    // A live stream comes in through connections and the splicer.
+    bool m_spliced = false;
+    // The connection has been silent too long; a second connection is on its way or due.
     bool m_stalled = false;
+    // The connection ended while audio plays on from what was queued; another is on its way.
+    bool m_recovering = false;
+    // The player ran out of audio and stands still until data comes.
+    bool m_held = false;
+    QTimer m_drainTimer;
+    double m_drainPosition = -1;  // where the position stood at the last check near the end
+    double m_refillSeconds = 0;
+    QElapsedTimer m_resumed;  // since the player last played on after running dry
+    int m_loggedEvents = 0;
+    QElapsedTimer m_eventLog;
+    // Bytes the player took over seconds it played: the stream's byte rate.
+    double m_rateBytes = 0;
+    double m_rateSeconds = 0;
+    double m_ratePosition = -1;
+    int m_rateWarmup = 0;
     QElapsedTimer m_runClock;  // since the main run started
     RetrySchedule m_schedule;
     QTimer m_retryTimer;

@@ -35,23 +35,23 @@ void GstEngine::onMessage(Pipeline& from, GstMessage* msg) {
             gst_bin_recalculate_latency(GST_BIN(from.element()));
             return;
         case GST_MESSAGE_ELEMENT:  // the sound analysis, the only element message relayed
-            if (&from == m_main.get()) {
+            if (&from == m_player.get()) {
                 m_sound.measured(from.element(), msg);
             }
             return;
         case GST_MESSAGE_CLOCK_LOST:
             // The audio device that provided the clock went away: pausing and resuming makes
-            // the pipeline pick a new one.
+            // the pipeline pick a new one (a player held for data resumes when data comes).
             gst_element_set_state(from.element(), GST_STATE_PAUSED);
-            gst_element_set_state(from.element(), GST_STATE_PLAYING);
+            if (!m_held) {
+                gst_element_set_state(from.element(), GST_STATE_PLAYING);
+            }
             return;
         default:
             break;
     }
-    if (&from == m_main.get()) {
-        onMainMessage(msg);
-    } else if (&from == m_standby.get()) {
-        onStandbyMessage(msg);
+    if (&from == m_player.get()) {
+        onPlayerMessage(msg);
     }
 }
 
@@ -97,11 +97,14 @@ StreamError GstEngine::readError(GstMessage* msg, bool warning) const {
     return e;
 }
 
-void GstEngine::onMainMessage(GstMessage* msg) {
+void GstEngine::onPlayerMessage(GstMessage* msg) {
     switch (GST_MESSAGE_TYPE(msg)) {
         case GST_MESSAGE_ERROR: {
             StreamError e = readError(msg, false);
-            if (m_mainActive) {
+            if (m_spliced) {
+                // What the connection delivered does not decode (or the audio output failed).
+                playerFailed(e);
+            } else if (m_mainActive) {
                 // The first specific word of the run names the cause; "streaming stopped" is
                 // a consequence.
                 if (isVague(e) && m_warning.isSet()) {
@@ -130,7 +133,16 @@ void GstEngine::onMainMessage(GstMessage* msg) {
             }
             break;
         case GST_MESSAGE_EOS:
-            if (m_mainActive) {
+            if (m_spliced) {
+                // The player was told its stream ends: a stream of another format follows, or
+                // the last connection ended and what it brought has been played.
+                if (m_feed && m_feed->awaitsNewDecoder()) {
+                    renewDecoder();
+                } else if (m_phase == Phase::Playing) {
+                    m_player->halt();
+                    m_phase = Phase::Stopped;
+                }
+            } else if (m_mainActive) {
                 mainEnded({}, true);
             }
             break;
@@ -150,8 +162,9 @@ void GstEngine::onMainMessage(GstMessage* msg) {
                 (m_phase == Phase::Connecting || m_phase == Phase::Reconnecting)) {
                 qCInfo(lcEngine) << "playing" << m_runClock.elapsed() << "ms after the open";
                 m_phase = Phase::Playing;
+                m_recovering = false;
                 m_bufferPercent = -1;
-                m_main->reportBuffering(false);
+                m_player->reportBuffering(false);
                 m_everPlayed = true;
                 m_failure = {};
                 m_schedule.reset();
@@ -159,6 +172,72 @@ void GstEngine::onMainMessage(GstMessage* msg) {
             break;
         }
         default:
+            break;
+    }
+}
+
+void GstEngine::onConnectionMessage(Connection& from, GstMessage* msg) {
+    const bool isSource = &from == m_source.get();
+    if (!isSource && &from != m_standby.get()) {
+        return;
+    }
+    switch (GST_MESSAGE_TYPE(msg)) {
+        case GST_MESSAGE_APPLICATION:
+            if (gst_message_has_name(msg, Connection::kNotLive)) {
+                // A file or a playlist: the player reads it from its address, as it always does
+                // with what is no live stream.
+                m_notLive.insert(from.uri());
+                if (isSource) {
+                    qCInfo(lcEngine) << "not a live stream; playing it from its address";
+                    startDirect(from.uri());
+                } else {
+                    retire(std::move(m_standby));
+                }
+            }
+            break;
+        case GST_MESSAGE_ERROR:
+        case GST_MESSAGE_EOS: {
+            const bool eos = GST_MESSAGE_TYPE(msg) == GST_MESSAGE_EOS;
+            StreamError e;
+            if (!eos) {
+                e = readError(msg, false);
+            }
+            if (isSource && m_mainActive) {
+                if (isVague(e) && m_warning.isSet()) {
+                    e = m_warning;
+                }
+                sourceEnded(e, eos);
+            } else if (isSource && m_phase == Phase::Failed && isVague(m_error) &&
+                       e.domain == GST_RESOURCE_ERROR) {
+                m_error = e;  // a late word from the source itself
+            } else if (!isSource) {
+                e.gotData = from.hasData();
+                const QByteArray uri = from.uri();
+                retire(std::move(m_standby));
+                if (m_stalled && m_wanted) {
+                    if (isVague(e) && !e.gotData) {
+                        probe(uri);
+                        e = withLastKnownCause(e);
+                    }
+                    m_failure = e;
+                    scheduleRetry(m_schedule.nextDelayMs());
+                }
+            }
+            break;
+        }
+        case GST_MESSAGE_WARNING:
+            if (isSource && !m_warning.isSet() &&
+                g_str_equal(GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)), "source")) {
+                const StreamError w = readError(msg, true);
+                if (w.domain == GST_RESOURCE_ERROR) {
+                    m_warning = w;
+                }
+            } else {
+                readError(msg, true);  // for the log
+            }
+            break;
+        default:
+            // Titles come with the audio they belong to, from the player.
             break;
     }
 }

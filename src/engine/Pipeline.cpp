@@ -5,11 +5,14 @@
 
 #include <QLoggingCategory>
 #include <QMetaObject>
+#include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "config/BuildInfo.h"
 #include "engine/AudioOutput.h"
 #include "engine/BusMessage.h"
+#include "engine/LiveFeed.h"
 #include "engine/SoundAnalysis.h"
 #include "engine/SourceTls.h"
 
@@ -20,10 +23,12 @@ namespace orvane {
 namespace {
 
 // How long the HTTP source waits on a silent connection before it gives up. The engine starts
-// a second connection after a few seconds of silence by itself, so this only bounds how long a
+// a second connection after a few seconds of silence by itself, so this bounds how long a
 // connection that never answers is kept: a request into a black hole, or one left over from a
-// stall that a newer connection has outlived.
-constexpr guint kSourceTimeoutSeconds = 10;
+// stall. A stalled connection is the only one that can still bring what the server kept for it,
+// so it is held through any stall that the player plays through rather than skips (its lead of
+// a few seconds plus the ten seconds it may fall behind live).
+constexpr guint kSourceTimeoutSeconds = 20;
 
 gint64 nowUs() {
     return g_get_monotonic_time();
@@ -31,11 +36,40 @@ gint64 nowUs() {
 
 }  // namespace
 
-// Written by the source's streaming thread, read by the engine.
+void configureSource(GstElement* source) {
+    GObjectClass* klass = G_OBJECT_GET_CLASS(source);
+    // Only HTTP-style sources count their timeout in whole seconds (guint/gint); elements
+    // whose "timeout" is a 64-bit nano- or microsecond count (udpsrc, rtspsrc) are left alone.
+    if (GParamSpec* pspec = g_object_class_find_property(klass, "timeout")) {
+        if (pspec->value_type == G_TYPE_UINT) {
+            g_object_set(source, "timeout", Pipeline::sourceTimeoutSeconds(), nullptr);
+        } else if (pspec->value_type == G_TYPE_INT) {
+            g_object_set(source, "timeout", gint(Pipeline::sourceTimeoutSeconds()), nullptr);
+        }
+    }
+    if (GParamSpec* pspec = g_object_class_find_property(klass, "user-agent");
+        pspec && pspec->value_type == G_TYPE_STRING) {
+        g_object_set(source, "user-agent", build::kUserAgent, nullptr);
+    }
+    // ICY metadata (station name, live titles) only flows when the source asks for it. It
+    // is on by default; say so in case a future default changes. is-live stays off: a live
+    // source would stamp the server's initial burst of several seconds with arrival times,
+    // and the sink would throw most of it away as late.
+    if (GParamSpec* pspec = g_object_class_find_property(klass, "iradio-mode");
+        pspec && pspec->value_type == G_TYPE_BOOLEAN) {
+        g_object_set(source, "iradio-mode", TRUE, nullptr);
+    }
+    setUpSourceTls(source);
+}
+
+// Written by the streaming threads, read by the engine.
 struct Pipeline::DataWatch {
     std::atomic<gint64> lastDataUs{0};  // 0: nothing yet in this run
     std::atomic<bool> ended{false};
+    // Where the decoded audio ends, in stream time; -1 before the first.
+    std::atomic<gint64> decodedEndNs{-1};
     GWeakRef source;  // the run's source element, for asking it about the whole download
+    std::weak_ptr<LiveFeed> feed;  // set before the run starts, when it is fed
 
     DataWatch() { g_weak_ref_init(&source, nullptr); }
     ~DataWatch() { g_weak_ref_clear(&source); }
@@ -56,37 +90,48 @@ struct Pipeline::DataWatch {
 
     // playbin's own source-setup signal; runs on whichever thread builds the source.
     static void onSourceSetup(GstElement* /*playbin*/, GstElement* source, gpointer data) {
-        GObjectClass* klass = G_OBJECT_GET_CLASS(source);
-        // Only HTTP-style sources count their timeout in whole seconds (guint/gint); elements
-        // whose "timeout" is a 64-bit nano- or microsecond count (udpsrc, rtspsrc) are left alone.
-        if (GParamSpec* pspec = g_object_class_find_property(klass, "timeout")) {
-            if (pspec->value_type == G_TYPE_UINT) {
-                g_object_set(source, "timeout", sourceTimeoutSeconds(), nullptr);
-            } else if (pspec->value_type == G_TYPE_INT) {
-                g_object_set(source, "timeout", gint(sourceTimeoutSeconds()), nullptr);
-            }
-        }
-        if (GParamSpec* pspec = g_object_class_find_property(klass, "user-agent");
-            pspec && pspec->value_type == G_TYPE_STRING) {
-            g_object_set(source, "user-agent", build::kUserAgent, nullptr);
-        }
-        // ICY metadata (station name, live titles) only flows when the source asks for it. It
-        // is on by default; say so in case a future default changes. is-live stays off: a live
-        // source would stamp the server's initial burst of several seconds with arrival times,
-        // and the sink would throw most of it away as late.
-        if (GParamSpec* pspec = g_object_class_find_property(klass, "iradio-mode");
-            pspec && pspec->value_type == G_TYPE_BOOLEAN) {
-            g_object_set(source, "iradio-mode", TRUE, nullptr);
-        }
-        setUpSourceTls(source);
         auto* watch = static_cast<std::shared_ptr<DataWatch>*>(data)->get();
         g_weak_ref_set(&watch->source, source);
+        if (const std::shared_ptr<LiveFeed> feed = watch->feed.lock()) {
+            feed->attach(source);
+            return;
+        }
+        configureSource(source);
         if (gst::PadPtr pad{gst_element_get_static_pad(source, "src")}) {
             gst_pad_add_probe(
                 pad.get(),
                 GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
                                 GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                 &DataWatch::onData,
+                new std::shared_ptr<DataWatch>(*static_cast<std::shared_ptr<DataWatch>*>(data)),
+                &DataWatch::release);
+        }
+    }
+
+    // Where the decoded audio ends: what the decoder has handed on and nobody has heard yet.
+    static GstPadProbeReturn onDecoded(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer data) {
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (buffer && GST_BUFFER_PTS_IS_VALID(buffer)) {
+            const GstClockTime duration =
+                GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0;
+            static_cast<std::shared_ptr<DataWatch>*>(data)->get()->decodedEndNs =
+                gint64(GST_BUFFER_PTS(buffer) + duration);
+        }
+        return GST_PAD_PROBE_OK;
+    }
+
+    // playbin's element-setup: every element of the run, the audio decoder among them.
+    static void onElementSetup(GstElement* /*playbin*/, GstElement* element, gpointer data) {
+        GstElementFactory* factory = gst_element_get_factory(element);
+        const gchar* klass =
+            factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS)
+                    : nullptr;
+        if (!klass || !std::strstr(klass, "Decoder") || !std::strstr(klass, "Audio")) {
+            return;
+        }
+        if (const gst::PadPtr pad{gst_element_get_static_pad(element, "src")}) {
+            gst_pad_add_probe(
+                pad.get(), GST_PAD_PROBE_TYPE_BUFFER, &DataWatch::onDecoded,
                 new std::shared_ptr<DataWatch>(*static_cast<std::shared_ptr<DataWatch>*>(data)),
                 &DataWatch::release);
         }
@@ -114,6 +159,7 @@ GstBusSyncReply BusRelay::onBusMessage(GstBus* /*bus*/, GstMessage* msg, gpointe
         case GST_MESSAGE_ERROR:
         case GST_MESSAGE_WARNING:
         case GST_MESSAGE_EOS:
+        case GST_MESSAGE_APPLICATION:
         case GST_MESSAGE_TAG:
         case GST_MESSAGE_CLOCK_LOST:
         case GST_MESSAGE_LATENCY:
@@ -147,7 +193,7 @@ guint Pipeline::sourceTimeoutSeconds() {
     return seconds;
 }
 
-Pipeline::Pipeline(Handler handler)
+Pipeline::Pipeline(Handler handler, const QByteArray& sink)
     : m_watch(std::make_shared<DataWatch>()), m_handler(std::move(handler)) {
     m_playbin.reset(gst_element_factory_make("playbin", nullptr));
     if (!m_playbin) {
@@ -159,8 +205,8 @@ Pipeline::Pipeline(Handler handler)
     // curve is what the listener hears, whatever the sound server does with its own.
     gst_util_set_object_arg(G_OBJECT(m_playbin.get()), "flags", "audio+soft-volume");
 
-    if (GstElement* sink = createAudioSink()) {
-        g_object_set(m_playbin.get(), "audio-sink", sink, nullptr);
+    if (GstElement* output = createAudioSink(sink)) {
+        g_object_set(m_playbin.get(), "audio-sink", output, nullptr);
     }
     // The window's display of the sound. playbin puts its audio filter ahead of the soft volume,
     // so what is measured does not shrink when the volume is turned down.
@@ -171,6 +217,10 @@ Pipeline::Pipeline(Handler handler)
 
     m_sourceSetupId = g_signal_connect_data(
         m_playbin.get(), "source-setup", G_CALLBACK(&DataWatch::onSourceSetup),
+        new std::shared_ptr<DataWatch>(m_watch),
+        [](gpointer data, GClosure*) { DataWatch::release(data); }, GConnectFlags(0));
+    m_elementSetupId = g_signal_connect_data(
+        m_playbin.get(), "element-setup", G_CALLBACK(&DataWatch::onElementSetup),
         new std::shared_ptr<DataWatch>(m_watch),
         [](gpointer data, GClosure*) { DataWatch::release(data); }, GConnectFlags(0));
 
@@ -205,6 +255,11 @@ void Pipeline::discard() {
         m_generation = ++m_relay->generation;  // what is already queued is dropped too
     }
     g_signal_handler_disconnect(m_playbin.get(), m_sourceSetupId);
+    g_signal_handler_disconnect(m_playbin.get(), m_elementSetupId);
+    if (const std::shared_ptr<LiveFeed> feed = m_watch->feed.lock()) {
+        const gst::ElementPtr source{static_cast<GstElement*>(g_weak_ref_get(&m_watch->source))};
+        feed->release(source.get());
+    }
     // The way down waits for every streaming thread, and GStreamer 1.22's HTTP source can sit in
     // a read whose cancellation libsoup never delivers until the server or TCP gives up on the
     // connection: half a minute, or many on a dead network. The user-interface thread must not
@@ -236,12 +291,42 @@ void Pipeline::analyseSound(bool on) {
 bool Pipeline::start(const QByteArray& uri, bool buffering) {
     close();
     m_uri = uri;
+    m_fed = false;
+    m_watch->feed.reset();
     reportBuffering(buffering);
     g_object_set(m_playbin.get(), "uri", uri.constData(), nullptr);
+    m_running = true;
     return gst_element_set_state(m_playbin.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
 }
 
+bool Pipeline::startFed(std::shared_ptr<LiveFeed> feed) {
+    close();
+    m_uri.clear();
+    m_fed = true;
+    m_watch->feed = feed;
+    reportBuffering(false);
+    g_object_set(m_playbin.get(), "uri", "appsrc://", nullptr);
+    m_running = true;
+    return gst_element_set_state(m_playbin.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+}
+
+void Pipeline::hold(bool held) {
+    if (m_playbin) {
+        gst_element_set_state(m_playbin.get(), held ? GST_STATE_PAUSED : GST_STATE_PLAYING);
+    }
+}
+
+qint64 Pipeline::msAhead() const {
+    gint64 position = 0;
+    const gint64 end = m_watch->decodedEndNs;
+    if (end < 0 || !gst_element_query_position(m_playbin.get(), GST_FORMAT_TIME, &position)) {
+        return -1;
+    }
+    return std::max<gint64>(0, end - position) / GST_MSECOND;
+}
+
 void Pipeline::halt() {
+    m_running = false;
     if (m_playbin) {
         // A failed playbin sits in READY with PLAYING pending; NULL releases the connection.
         gst_element_set_state(m_playbin.get(), GST_STATE_NULL);
@@ -249,6 +334,7 @@ void Pipeline::halt() {
 }
 
 void Pipeline::close() {
+    m_running = false;
     if (!m_playbin) {
         return;
     }
@@ -260,6 +346,7 @@ void Pipeline::close() {
     }
     m_watch->lastDataUs = 0;
     m_watch->ended = false;
+    m_watch->decodedEndNs = -1;
     g_weak_ref_set(&m_watch->source, nullptr);
 }
 

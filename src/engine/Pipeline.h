@@ -14,17 +14,24 @@
 namespace orvane {
 
 struct BusRelay;
+class LiveFeed;
 
-// One playbin and everything that hangs off it: the audio sink, the set-up of its HTTP source,
-// a watch on the bytes that source delivers, and the relay that brings its bus messages to the
-// thread that made it. The engine holds one of these while it plays, and a second one while it
-// tries a new connection beside a stalled one.
+// Sets up an HTTP-style source the way the player makes every connection: how long it waits on
+// a silent connection, the player's user agent, and ICY metadata asked for.
+void configureSource(GstElement* source);
+
+// One playbin and everything that hangs off it: the audio sink, the set-up of its source, a
+// watch on the bytes that source delivers, and the relay that brings its bus messages to the
+// thread that made it. It either opens an address itself (a file, HLS, anything but a live HTTP
+// stream) or decodes what a LiveFeed hands its appsrc, for as long as the stream lasts, however
+// many connections bring it.
 class Pipeline {
   public:
     // Called on the owner's thread for every message of the current run.
     using Handler = std::function<void(Pipeline&, GstMessage*)>;
 
-    explicit Pipeline(Handler handler);
+    // `sink` describes the audio sink in gst-launch syntax; empty for the system's own.
+    Pipeline(Handler handler, const QByteArray& sink);
     ~Pipeline();
     Pipeline(const Pipeline&) = delete;
     Pipeline& operator=(const Pipeline&) = delete;
@@ -37,6 +44,11 @@ class Pipeline {
     // threads. False when the pipeline refused to start at all. Its buffering levels reach the
     // handler only when `buffering` asks for them, and until reportBuffering(false).
     bool start(const QByteArray& uri, bool buffering = false);
+    // Decodes what `feed` delivers.
+    bool startFed(std::shared_ptr<LiveFeed> feed);
+    bool isFed() const { return m_fed; }
+    // Started, and neither closed nor halted since.
+    bool isRunning() const { return m_running; }
     QByteArray uri() const { return m_uri; }
     // Turns the buffering levels on or off from now on; those already queued still arrive.
     void reportBuffering(bool on);
@@ -57,6 +69,10 @@ class Pipeline {
     bool isFinite() const;
     // Perceptual volume, 0..1.
     void setVolume(double volume);
+    // Holds playback (the position stands still, nothing is dropped as late) and lets it go on.
+    void hold(bool held);
+    // Milliseconds of decoded audio not yet heard; -1 when not known.
+    qint64 msAhead() const;
 
     // Milliseconds since the source last delivered data in this run; -1 before the first byte.
     qint64 msSinceData() const;
@@ -78,7 +94,10 @@ class Pipeline {
     std::shared_ptr<DataWatch> m_watch;
     std::shared_ptr<std::atomic<bool>> m_analysing;  // shared with the analysis' streaming thread
     gulong m_sourceSetupId = 0;
+    gulong m_elementSetupId = 0;
     quint64 m_generation = 0;
+    bool m_fed = false;
+    bool m_running = false;
     Handler m_handler;
     QByteArray m_uri;
 };

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the engine does when a stream ends, fails or goes silent while the user wants it to play.
+// What the engine does when a stream ends or fails while the user wants it to play.
 #include <QLoggingCategory>
 
 #include "engine/GstEngine.h"
@@ -9,43 +9,79 @@ Q_DECLARE_LOGGING_CATEGORY(lcEngine)
 
 namespace orvane {
 
-namespace {
-
-// A live stream that delivers nothing for this long gets a second connection. Long enough that
-// the ordinary unevenness of a stream over the internet never triggers it, short enough that a
-// fresh connection usually takes over before the audio already buffered (the server's burst of
-// several seconds) has run out.
-constexpr qint64 kStallMs = 3000;
-
-}  // namespace
-
 void GstEngine::mainEnded(const StreamError& error, bool endOfStream) {
+    // The player ended on its own address (a file, HLS, ...).
     m_mainActive = false;
     // Its sound has played out (the end) or stops now (a failure halts it).
     m_sound.silence();
-    const bool nothingPlayed = m_phase != Phase::Playing;
+    const bool playing = m_phase == Phase::Playing;
     StreamError e = error;
-    e.gotData = m_main->hasData();
-    if (endOfStream && (!m_wanted || m_main->isFinite())) {
+    e.gotData = m_player->hasData();
+    if (endOfStream && (!m_wanted || m_player->isFinite())) {
         // The end of a file, or of a stream nobody asked to keep playing.
-        m_main->halt();
-        retire(std::move(m_standby));
+        m_player->halt();
         m_stalled = false;
         m_phase = Phase::Stopped;
         return;
     }
-    if (!endOfStream && nothingPlayed && readAsPlaylist(e)) {
-        return;
-    }
+    m_player->halt();
+    endOfRun(e, endOfStream, m_player->uri(), playing);
+}
+
+void GstEngine::sourceEnded(const StreamError& error, bool endOfStream) {
+    // The connection that fed the player ended; what it brought may still be playing.
+    m_mainActive = false;
+    StreamError e = error;
+    e.gotData = m_source && m_source->hasData();
+    const QByteArray uri = m_source ? m_source->uri() : QByteArray();
     if (m_standby) {
         // The second connection is already on its way: it takes over.
         m_failure = e;
         promoteStandby();
         return;
     }
-    m_main->halt();
+    retire(std::move(m_source));
+    const bool playing = m_phase == Phase::Playing;
+    if (endOfStream && !m_wanted) {
+        // Nobody asked to keep it playing: what was queued plays out, then it stops.
+        if (playing && m_feed) {
+            m_feed->finish();
+        } else {
+            m_player->halt();
+            m_phase = Phase::Stopped;
+        }
+        return;
+    }
+    endOfRun(e, endOfStream, uri, playing);
+}
+
+void GstEngine::playerFailed(const StreamError& error) {
+    // Nothing decodes what the stream brings, or the audio output broke: the player is made
+    // anew on the next try.
+    m_player->halt();
+    m_sound.silence();
+    m_held = false;
+    m_drainTimer.stop();
+    retire(std::move(m_standby));
+    if (m_phase == Phase::Playing) {
+        m_phase = Phase::Reconnecting;
+    }
+    if (m_source && m_mainActive) {
+        m_mainActive = false;
+        StreamError e = error;
+        e.gotData = m_source->hasData();
+        const QByteArray uri = m_source->uri();
+        retire(std::move(m_source));
+        endOfRun(e, false, uri, false);
+    }
+}
+
+void GstEngine::endOfRun(StreamError e, bool endOfStream, const QByteArray& uri, bool playing) {
+    if (!endOfStream && !playing && readAsPlaylist(e)) {
+        return;
+    }
     if (!endOfStream && isVague(e) && !e.gotData) {
-        probe(m_main->uri());
+        probe(uri);
         e = withLastKnownCause(e);
     }
     // Data that nothing decodes, from a link that never played, will not decode next time.
@@ -54,7 +90,7 @@ void GstEngine::mainEnded(const StreamError& error, bool endOfStream) {
         return;
     }
     // A playlist often lists mirrors: one that cannot be reached makes way for the next.
-    if (nothingPlayed && m_entry >= 0 && m_entry + 1 < m_entries.size()) {
+    if (!playing && m_entry >= 0 && m_entry + 1 < m_entries.size()) {
         if (m_schedule.logged()) {
             qCInfo(lcEngine) << "trying the next stream of the playlist";
         }
@@ -66,11 +102,16 @@ void GstEngine::mainEnded(const StreamError& error, bool endOfStream) {
 }
 
 void GstEngine::reconnect(const StreamError& error) {
-    m_phase = Phase::Reconnecting;
     m_failure = error;
     m_stalled = false;
     m_bufferPercent = -1;
-    m_lastPosition = 0.0;
+    if (m_phase == Phase::Playing && m_spliced && !m_held) {
+        // Audio plays on from what was queued while the next connection is on its way.
+        m_recovering = true;
+    } else {
+        m_phase = Phase::Reconnecting;
+        m_lastPosition = 0.0;
+    }
     // The next mirror of a playlist first, then the first one again after a pause; every second
     // round fetches the playlist again, since stations change them.
     if (m_entry >= 0 && m_entry + 1 < m_entries.size()) {
@@ -117,40 +158,14 @@ void GstEngine::cancelRetry() {
 
 void GstEngine::onRetry() {
     if (m_phase == Phase::Playing) {
-        if (m_stalled && !m_standby) {
+        if (m_recovering && !m_mainActive && !m_resolving) {
+            attempt();
+        } else if (m_stalled && !m_standby) {
             startStandby();
         }
     } else if (m_phase == Phase::Connecting || m_phase == Phase::Reconnecting) {
         attempt();
     }
-}
-
-void GstEngine::onWatchTick() {
-    if (!m_mainActive || !m_mainLive) {
-        m_watchTimer.stop();
-        return;
-    }
-    if (m_phase != Phase::Playing) {
-        return;  // still connecting: the retries look after that
-    }
-    const bool silent = m_main->msSinceData() > kStallMs || m_main->sourceEnded();
-    if (!silent) {
-        // Data came back on the held connection. A second connection already on its way still
-        // takes over when it plays: it starts near live, where the old one has a backlog.
-        m_stalled = false;
-        return;
-    }
-    // A file on a web server is no live stream: its download ends, or waits while the queue is
-    // full, long before playback does, and a second connection would start it over from the
-    // beginning. The watchdog sees its position stop if it ever does. (Asked only of a silent
-    // source, so a playing stream costs no query a tick.)
-    if (m_stalled || !m_wanted || m_main->isFinite()) {
-        return;
-    }
-    qCInfo(lcEngine) << "no data for" << m_main->msSinceData() << "ms; opening a second connection";
-    m_stalled = true;
-    m_failure = {};
-    startStandby();
 }
 
 void GstEngine::onWake() {
@@ -160,73 +175,12 @@ void GstEngine::onWake() {
     if (m_phase == Phase::Reconnecting && !m_mainActive && !m_resolving) {
         m_schedule.restart();
         scheduleRetry(m_schedule.gapDelayMs());
-    } else if (m_phase == Phase::Playing && !m_standby && !m_main->isFinite()) {
+    } else if (m_phase == Phase::Playing && m_spliced && m_source && !m_standby) {
         // A connection that lived through a suspend or a change of network is most likely
-        // dead without knowing it; keep it until a new one plays. (A file would start over.)
+        // dead without knowing it; keep it until a new one delivers.
         m_stalled = true;
         startStandby();
     }
-}
-
-void GstEngine::startStandby() {
-    m_schedule.started();
-    m_standby = makePipeline();
-    if (!m_standby->start(m_main->uri())) {
-        retire(std::move(m_standby));
-        scheduleRetry(m_schedule.nextDelayMs());
-    }
-}
-
-void GstEngine::onStandbyMessage(GstMessage* msg) {
-    switch (GST_MESSAGE_TYPE(msg)) {
-        case GST_MESSAGE_ERROR:
-        case GST_MESSAGE_EOS: {
-            StreamError e;
-            if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
-                e = readError(msg, false);
-            }
-            e.gotData = m_standby->hasData();
-            const QByteArray uri = m_standby->uri();
-            retire(std::move(m_standby));
-            if (m_stalled && m_wanted) {
-                if (isVague(e) && !e.gotData) {
-                    probe(uri);
-                    e = withLastKnownCause(e);
-                }
-                m_failure = e;
-                scheduleRetry(m_schedule.nextDelayMs());
-            }
-            break;
-        }
-        case GST_MESSAGE_STATE_CHANGED: {
-            GstState newState = GST_STATE_VOID_PENDING;
-            gst_message_parse_state_changed(msg, nullptr, &newState, nullptr);
-            if (newState != GST_STATE_PLAYING) {
-                break;
-            }
-            qCInfo(lcEngine) << "the new connection plays; dropping the old one";
-            promoteStandby();
-            m_phase = Phase::Playing;
-            m_failure = {};
-            m_schedule.reset();
-            break;
-        }
-        default:
-            break;
-    }
-}
-
-void GstEngine::promoteStandby() {
-    std::unique_ptr<Pipeline> old = std::move(m_main);
-    m_main = std::move(m_standby);
-    retire(std::move(old));
-    m_phase = Phase::Reconnecting;
-    m_mainActive = true;
-    m_mainLive = true;
-    m_stalled = false;
-    m_warning = {};
-    m_lastPosition = 0.0;
-    m_watchTimer.start();
 }
 
 void GstEngine::retire(std::unique_ptr<Pipeline> pipeline) {
@@ -238,6 +192,16 @@ void GstEngine::retire(std::unique_ptr<Pipeline> pipeline) {
     m_retired.push_back(std::move(pipeline));
     QMetaObject::invokeMethod(
         &m_context, [this] { m_retired.clear(); }, Qt::QueuedConnection);
+}
+
+void GstEngine::retire(std::unique_ptr<Connection> connection) {
+    if (!connection) {
+        return;
+    }
+    connection->discard();
+    m_retiredConnections.push_back(std::move(connection));
+    QMetaObject::invokeMethod(
+        &m_context, [this] { m_retiredConnections.clear(); }, Qt::QueuedConnection);
 }
 
 StreamError GstEngine::withLastKnownCause(StreamError e) const {

@@ -319,9 +319,17 @@ class TestGstBackend : public QObject {
             return now;
         };
         const test::UiStallMonitor monitor;
+        const double before = e.currentPosition();
         WakeWatcher::instance()->notifyWake();
         QTRY_COMPARE_WITH_TIMEOUT(others().size(), 1, kStartMs);
         QTRY_VERIFY_WITH_TIMEOUT(isPlaying(e), kStartMs);
+        // The new connection continues the programme in the same player: the time runs on from
+        // where it was, and never starts over.
+        double lowest = before;
+        const bool startedOver = QTest::qWaitFor(
+            [&] { return (lowest = std::min(lowest, e.currentPosition())) < before; },
+            2 * kQuietMs);
+        QVERIFY2(!startedOver, qPrintable(QString::number(lowest)));
         QVERIFY2(monitor.longestGapMs() < kMaxBlockMs,
                  qPrintable(QString::number(monitor.longestGapMs())));
 

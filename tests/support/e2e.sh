@@ -8,6 +8,7 @@
 #   wait_for S WHAT CMD... polls CMD every 50 ms until it succeeds, or fails after S seconds
 #   now_ms                 milliseconds since the epoch
 #
+# E2E_KEEP=1 keeps $work (and says where) instead of removing it.
 # A signal ends the script through exit, so the EXIT trap stops everything it started. Reports
 # go to file descriptor 9, the script's own output, even from checks whose output is discarded.
 work="$(mktemp -d)"
@@ -20,7 +21,7 @@ e2e_exit() {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null; done
     for i in "${pids[@]}"; do wait "$i" 2>/dev/null; done
     e2e_cleanup
-    rm -rf "$work"
+    if [ -n "${E2E_KEEP:-}" ]; then echo "kept $work" >&9; else rm -rf "$work"; fi
 }
 trap e2e_exit EXIT
 trap 'exit 129' HUP

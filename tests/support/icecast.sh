@@ -4,7 +4,11 @@
 #
 #   icecast_start WORKDIR          server on a free 127.0.0.1 port: sets ICECAST_PORT, ICECAST_PID
 #   icecast_source MOUNT [NAME]    live 128 kbit/s MP3 sine source: sets ICECAST_SOURCE_PID
-#   icecast_stop                   stops what the two started
+#   icecast_pcm_source MOUNT NAME CMD...
+#                                  the same, encoding what CMD writes (s16le, 44100 Hz, stereo);
+#                                  ICECAST_SOURCE_PID is the encoder, and CMD ends with it
+#   icecast_restart                the server again, on the same port, after it was stopped
+#   icecast_stop                   stops what they started
 #
 # Admin user "admin", password $ICECAST_ADMIN_PASSWORD; the source password is
 # $ICECAST_SOURCE_PASSWORD. Icecast will not run as root, so as root it drops to icecast2.
@@ -48,7 +52,8 @@ icecast_start() {
             -e "s|@ADMIN_PASSWORD@|$ICECAST_ADMIN_PASSWORD|" -e "s|@LOGDIR@|$work/icecast-log|" \
             -e "s|@WEBROOT@|$work/icecast-web|" -e "s|@SECURITY@|$security|" \
             "$ICECAST_TEMPLATE" >"$work/icecast.xml"
-        icecast2 -c "$work/icecast.xml" >/dev/null 2>&1 &
+        ICECAST_CONFIG="$work/icecast.xml"
+        icecast2 -c "$ICECAST_CONFIG" >/dev/null 2>&1 &
         ICECAST_PID=$!
         if icecast_wait 10 curl -sf "http://127.0.0.1:$ICECAST_PORT/status-json.xsl"; then
             return 0
@@ -68,6 +73,24 @@ icecast_source() {
         mount="$mount" streamname="$name" >/dev/null 2>&1 &
     ICECAST_SOURCE_PID=$!
     icecast_wait 10 sh -c "curl -s http://127.0.0.1:$ICECAST_PORT/status-json.xsl | grep -q '$mount'"
+}
+
+icecast_pcm_source() {
+    local mount="$1" name="$2"
+    shift 2
+    "$@" | gst-launch-1.0 -q fdsrc fd=0 blocksize=1764 ! \
+        rawaudioparse format=pcm pcm-format=s16le sample-rate=44100 num-channels=2 ! \
+        audioconvert ! lamemp3enc target=bitrate bitrate=128 cbr=true ! \
+        shout2send ip=127.0.0.1 port="$ICECAST_PORT" password="$ICECAST_SOURCE_PASSWORD" \
+        mount="$mount" streamname="$name" >/dev/null 2>&1 &
+    ICECAST_SOURCE_PID=$!
+    icecast_wait 10 sh -c "curl -s http://127.0.0.1:$ICECAST_PORT/status-json.xsl | grep -q '$mount'"
+}
+
+icecast_restart() {
+    icecast2 -c "$ICECAST_CONFIG" >/dev/null 2>&1 &
+    ICECAST_PID=$!
+    icecast_wait 10 curl -sf "http://127.0.0.1:$ICECAST_PORT/status-json.xsl"
 }
 
 icecast_stop() {

@@ -1,0 +1,252 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// How a live stream goes on across its connections: the watch on a silent server, the second
+// connection beside it and its take-over, what the splicer reports, the player holding while
+// nothing is left to play, and the stream's byte rate that those decisions are measured in.
+#include <QLoggingCategory>
+#include <algorithm>
+
+#include "engine/GstEngine.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcEngine)
+
+namespace orvane {
+
+namespace {
+
+// A live stream that delivers nothing for this long gets a second connection. Long enough that
+// the ordinary unevenness of a stream over the internet never triggers it, short enough that a
+// fresh connection usually takes over before the audio already buffered (the server's burst of
+// several seconds) has run out. The silence is the server's: a connection never waits for the
+// player, so a full queue downstream cannot look like one.
+constexpr qint64 kStallMs = 3000;
+// Once the audio not yet heard is down to this, the position is checked every kDrainPollMs and
+// the player holds as soon as it stands still. The last bit of audio before a break waits inside
+// the player (the parser's last frame, the output's 100 ms blocks) until more comes, so the
+// position, not the amount decoded, tells when the sound has stopped.
+constexpr qint64 kNearDrainMs = 200;
+constexpr int kDrainPollMs = 20;
+// After the player starts or resumes, its queues fill before it takes bytes at the pace it plays
+// them: the byte rate is measured only after this many watch ticks.
+constexpr int kRateWarmupTicks = 12;
+// Until measured, a stream is taken to bring 128 kbit/s.
+constexpr double kDefaultByteRate = 16000;
+// After running dry, the player plays on once this much audio is queued again: enough to fill
+// what waits inside the player, little enough that the break is not noticeably longer than the
+// station's. A player that runs dry again soon after is keeping up only just (a stream without
+// a burst, a jittery network), so it waits twice as long each time, up to kMaxRefillSeconds,
+// rather than stopping every few hundred milliseconds; after kSteadyMs of play it starts over.
+constexpr double kRefillSeconds = 0.2;
+constexpr double kMaxRefillSeconds = 1.6;
+constexpr qint64 kSteadyMs = 10000;
+// Stalls, take-overs and breaks logged in full before they are logged about once a minute.
+constexpr int kLoggedEvents = 16;
+
+}  // namespace
+
+void GstEngine::onWatchTick() {
+    if (!m_spliced || !m_feed) {
+        m_watchTimer.stop();
+        return;
+    }
+    measureRate();
+    if (!m_mainActive || !m_source || m_phase != Phase::Playing) {
+        return;  // still connecting: the retries look after that
+    }
+    if (m_source->msSinceData() <= kStallMs) {
+        // Data came back on the held connection. A second connection already on its way still
+        // takes over once its bytes meet the stream: both carry the same programme.
+        m_stalled = false;
+        return;
+    }
+    if (m_stalled || !m_wanted) {
+        return;
+    }
+    if (logEvent()) {
+        qCInfo(lcEngine) << "no data for" << m_source->msSinceData()
+                         << "ms; opening a second connection";
+    }
+    m_stalled = true;
+    m_failure = {};
+    startStandby();
+}
+
+void GstEngine::startStandby() {
+    if (!m_source || !m_feed) {
+        return;
+    }
+    m_schedule.started();
+    m_standby = makeConnection();
+    if (!m_standby->start(m_source->uri())) {
+        retire(std::move(m_standby));
+        scheduleRetry(m_schedule.nextDelayMs());
+    }
+}
+
+void GstEngine::promoteStandby() {
+    if (logEvent()) {
+        qCInfo(lcEngine) << "the new connection takes over";
+    }
+    retire(std::move(m_source));
+    m_source = std::move(m_standby);
+    m_mainActive = true;
+    m_stalled = false;
+    m_recovering = false;
+    m_warning = {};
+}
+
+void GstEngine::onFeedNote(const FeedNote& note) {
+    switch (note.kind) {
+        case FeedNote::Kind::Resolved:
+            onResolvedFeed(note.feed, note.outcome, note.stream);
+            break;
+        case FeedNote::Kind::Starving:
+            // Audio is still downstream; the player stands still only once it has been heard.
+            if (m_spliced && !m_held && m_phase == Phase::Playing) {
+                checkDrain();
+            }
+            break;
+        case FeedNote::Kind::Refilled:
+            m_drainTimer.stop();
+            m_drainPosition = -1;
+            if (m_held) {
+                if (logEvent()) {
+                    qCInfo(lcEngine) << "data again; playing on";
+                }
+                m_held = false;
+                m_resumed.start();
+                m_player->hold(false);
+            }
+            break;
+        case FeedNote::Kind::Drained:
+            break;  // the player's end of stream follows
+        case FeedNote::Kind::Skipped:
+            qCInfo(lcEngine) << "fell" << note.ms << "ms further behind live than a fresh"
+                             << "connection; skipping ahead";
+            break;
+    }
+}
+
+void GstEngine::onResolvedFeed(int feed, Splicer::Outcome outcome, int stream) {
+    const bool fromStandby = m_standby && m_standby->id() == feed;
+    if (!fromStandby && !(m_source && m_source->id() == feed)) {
+        return;
+    }
+    if (outcome == Splicer::Outcome::Rejected) {
+        if (fromStandby) {
+            qCInfo(lcEngine) << "the new connection meets nothing the old one sends; keeping the "
+                                "old one";
+            retire(std::move(m_standby));
+            m_stalled = false;
+        }
+        return;
+    }
+    const bool continues = outcome == Splicer::Outcome::Continues;
+    if ((continues || stream > 1) && logEvent()) {
+        qCInfo(lcEngine) << "connection" << feed
+                         << (continues ? "continues the stream"
+                                       : "meets nothing played; a new stream starts");
+    }
+    if (fromStandby) {
+        promoteStandby();
+    }
+    // Data flows: the next failure counts its tries from the start again.
+    m_recovering = false;
+    m_failure = {};
+    m_schedule.reset();
+}
+
+void GstEngine::checkDrain() {
+    if (!m_feed || !m_feed->starving() || m_held) {
+        m_drainPosition = -1;
+        return;
+    }
+    double position = 0.0;
+    const bool known = m_player->position(&position);
+    if (known && m_drainPosition >= 0 && position <= m_drainPosition) {
+        holdForData();
+        return;
+    }
+    m_drainPosition = known ? position : -1;
+    // What the player still has: decoded audio not yet heard, and bytes not yet decoded.
+    const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
+    const qint64 ahead = std::max<qint64>(0, m_player->msAhead()) +
+                         qint64(double(m_feed->decoderQueuedBytes()) * 1000.0 / rate);
+    m_drainTimer.start(ahead > kNearDrainMs ? int(ahead - kNearDrainMs) : kDrainPollMs);
+}
+
+void GstEngine::holdForData() {
+    // Nothing left to play: the player stands still, so the position stops and what comes
+    // next plays when it comes rather than being dropped as late.
+    if (logEvent()) {
+        qCInfo(lcEngine) << "nothing left to play; waiting for data";
+    }
+    m_held = true;
+    m_drainPosition = -1;
+    // The sound has stopped: the display falls now, not when the next measurement would be due.
+    m_sound.silence();
+    const bool soonAgain = m_resumed.isValid() && m_resumed.elapsed() < kSteadyMs;
+    m_refillSeconds = soonAgain ? std::min(2 * m_refillSeconds, kMaxRefillSeconds) : kRefillSeconds;
+    const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
+    m_player->hold(true);
+    m_feed->awaitRefill(gsize(rate * m_refillSeconds));
+    if (m_recovering) {
+        m_phase = Phase::Reconnecting;
+        m_lastPosition = 0.0;
+    }
+}
+
+void GstEngine::renewDecoder() {
+    qCInfo(lcEngine) << "the stream changed its format; a new decoder takes it";
+    retire(std::move(m_player));
+    m_player = makePipeline();
+    m_held = false;
+    m_ratePosition = -1;
+    if (!m_player->startFed(m_feed)) {
+        playerFailed(StreamError::plain(QStringLiteral("Cannot decode the new stream")));
+    }
+}
+
+double GstEngine::byteRate() const {
+    return m_rateSeconds >= 5.0 ? m_rateBytes / m_rateSeconds : 0.0;
+}
+
+void GstEngine::measureRate() {
+    // While the player plays steadily it takes bytes exactly as fast as it plays them.
+    double position = 0.0;
+    const bool steady = m_phase == Phase::Playing && !m_held && !m_feed->starving() &&
+                        m_player->position(&position);
+    const quint64 pulled = m_feed->takePulledBytes();
+    if (!steady || position < m_ratePosition) {
+        m_ratePosition = -1;
+        m_rateWarmup = kRateWarmupTicks;
+    } else {
+        if (m_ratePosition >= 0 && m_rateWarmup == 0) {
+            m_rateBytes += double(pulled);
+            m_rateSeconds += position - m_ratePosition;
+            if (m_rateSeconds > 60.0) {  // the last minute or two counts
+                m_rateBytes /= 2;
+                m_rateSeconds /= 2;
+            }
+        }
+        m_ratePosition = position;
+        m_rateWarmup = std::max(0, m_rateWarmup - 1);
+    }
+    const double rate = byteRate();
+    const qint64 decoded = std::max<qint64>(0, m_player->msAhead());
+    const qint64 downstream =
+        rate > 0 ? decoded + qint64(double(m_feed->decoderQueuedBytes()) * 1000.0 / rate) : decoded;
+    m_feed->poll(rate, downstream);
+}
+
+bool GstEngine::logEvent() {
+    // A server that stalls after every burst brings a take-over every few seconds for as long as
+    // it does: the first events of a session are logged, then about one a minute.
+    if (m_loggedEvents < kLoggedEvents || !m_eventLog.isValid() || m_eventLog.elapsed() >= 60000) {
+        ++m_loggedEvents;
+        m_eventLog.start();
+        return true;
+    }
+    return false;
+}
+
+}  // namespace orvane
