@@ -56,17 +56,19 @@ def connections(lane):
 
 
 def sent_slots(lane, conns, t0, cache):
-    """Every slot the server sent on these connections, from the proxy's dumps."""
+    """Every slot the server sent on these connections, from the proxy's dumps. A slot counts
+    as sent when most of it was (5 of its 10 steps): a source cut off mid-slot sends a sliver of
+    it, often part of an MP3 frame that no decoder can play, and that is not a skip."""
     sent = set()
     for opened, cid in conns:
         if cid not in cache:
             path = os.path.join(lane, "dump", cid + ".mp3")
-            ref, got = int((opened - t0) * 10) - 100, set()
+            ref, steps = int((opened - t0) * 10) - 100, {}
             if os.path.exists(path):
                 for lab in decode_mp3(path):
                     ref = tc.unwrap(lab, ref)
-                    got.add(ref)
-            cache[cid] = got
+                    steps[ref] = steps.get(ref, 0) + 1
+            cache[cid] = {slot for slot, n in steps.items() if n >= 5}
         sent |= cache[cid]
     return sent
 
