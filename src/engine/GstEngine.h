@@ -61,6 +61,7 @@ class GstEngine final : public MediaBackend {
     void onConnectionMessage(Connection& from, GstMessage* msg);
     void handleTags(GstMessage* msg);
     StreamError readError(GstMessage* msg, bool warning) const;
+    void noteWarning(GstMessage* msg, bool mayExplain);
     void open();
     void attempt();
     void startMain(const QByteArray& uri, bool live);

@@ -97,6 +97,20 @@ StreamError GstEngine::readError(GstMessage* msg, bool warning) const {
     return e;
 }
 
+// The source's own warnings can name why it stopped (an audio device that is missing says
+// nothing about the stream); a standby connection's cannot, and every other warning is only logged.
+void GstEngine::noteWarning(GstMessage* msg, bool mayExplain) {
+    if (mayExplain && !m_warning.isSet() &&
+        g_str_equal(GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)), "source")) {
+        const StreamError w = readError(msg, true);
+        if (w.domain == GST_RESOURCE_ERROR) {
+            m_warning = w;
+        }
+    } else {
+        readError(msg, true);  // for the log
+    }
+}
+
 void GstEngine::onPlayerMessage(GstMessage* msg) {
     switch (GST_MESSAGE_TYPE(msg)) {
         case GST_MESSAGE_ERROR: {
@@ -120,17 +134,7 @@ void GstEngine::onPlayerMessage(GstMessage* msg) {
             break;
         }
         case GST_MESSAGE_WARNING:
-            // The source's own warnings can name why it stopped (an audio device that is
-            // missing says nothing about the stream).
-            if (!m_warning.isSet() &&
-                g_str_equal(GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)), "source")) {
-                const StreamError w = readError(msg, true);
-                if (w.domain == GST_RESOURCE_ERROR) {
-                    m_warning = w;
-                }
-            } else {
-                readError(msg, true);  // for the log
-            }
+            noteWarning(msg, true);
             break;
         case GST_MESSAGE_EOS:
             if (m_spliced) {
@@ -226,15 +230,7 @@ void GstEngine::onConnectionMessage(Connection& from, GstMessage* msg) {
             break;
         }
         case GST_MESSAGE_WARNING:
-            if (isSource && !m_warning.isSet() &&
-                g_str_equal(GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)), "source")) {
-                const StreamError w = readError(msg, true);
-                if (w.domain == GST_RESOURCE_ERROR) {
-                    m_warning = w;
-                }
-            } else {
-                readError(msg, true);  // for the log
-            }
+            noteWarning(msg, isSource);
             break;
         default:
             // Titles come with the audio they belong to, from the player.
