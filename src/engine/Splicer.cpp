@@ -18,8 +18,14 @@ It find(It first, It last, It patternFirst, It patternLast) {
     return std::search(first, last, std::boyer_moore_searcher<It>(patternFirst, patternLast));
 }
 
-// Keep at least this much before dropping played bytes, so that memory moves seldom.
-constexpr std::int64_t kCompactBytes = 64 * 1024;
+// Played bytes beyond the tail go once there are this many, so that memory moves seldom (every
+// two seconds at 128 kbit/s, a copy of a few hundred kilobytes).
+constexpr std::int64_t kCompactBytes = 32 * 1024;
+// Room for the tail, the bytes waiting to go and a few seconds queued: what a stream needs
+// while it plays steadily, set aside at once rather than grown into, which would leave the
+// smaller blocks it outgrew behind. A backlog may need more for a while; that goes back once
+// it has been played.
+constexpr std::size_t kSteadyBytes = 2 * Splicer::kTailBytes;
 
 }  // namespace
 
@@ -187,6 +193,9 @@ void Splicer::append(Feed& feed, const std::uint8_t* data, std::size_t size, std
         return;
     }
     const std::size_t skip = from < m_end ? std::size_t(m_end - from) : 0;
+    if (m_data.capacity() < kSteadyBytes) {
+        m_data.reserve(kSteadyBytes);
+    }
     m_data.insert(m_data.end(), data + skip, data + size);
     m_end += std::int64_t(size - skip);
     m_lastAppendMs = nowMs;
@@ -293,6 +302,12 @@ void Splicer::compact() {
     if (keepFrom - m_base >= kCompactBytes) {
         m_data.erase(m_data.begin(), m_data.begin() + (keepFrom - m_base));
         m_base = keepFrom;
+    }
+    if (m_data.capacity() > 2 * kSteadyBytes && m_data.size() <= kSteadyBytes) {
+        std::vector<std::uint8_t> steady;
+        steady.reserve(kSteadyBytes);
+        steady.assign(m_data.begin(), m_data.end());
+        m_data.swap(steady);
     }
 }
 

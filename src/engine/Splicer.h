@@ -31,9 +31,10 @@ class Splicer {
     // Bytes that must match before two connections count as the same stream: a quarter of a
     // second at 32 kbit/s, well beyond what two different pieces of compressed audio share.
     static constexpr std::size_t kMatchBytes = 1024;
-    // How far back the queued and played bytes are kept to be found again: 16 s at 128 kbit/s,
-    // four times the burst that Icecast gives a new listener by default.
-    static constexpr std::size_t kTailBytes = 256 * 1024;
+    // How far back the queued and played bytes are kept to be found again: 8 s at 128 kbit/s,
+    // twice the burst that Icecast gives a new listener by default. A new connection whose
+    // burst reaches further back still finds its place once its bytes pass the queue's end.
+    static constexpr std::size_t kTailBytes = 128 * 1024;
     // A new connection whose bytes meet nothing, while an older one still delivers, gives up
     // after this much.
     static constexpr std::size_t kMaxPendingBytes = 256 * 1024;
@@ -83,6 +84,8 @@ class Splicer {
     // Takes up to `max` bytes of one stream into `out`.
     Piece pull(std::uint8_t* out, std::size_t max);
     std::size_t queuedBytes() const { return std::size_t(m_end - m_read); }
+    // The memory its bytes take, queued, played and spare.
+    std::size_t memoryBytes() const { return m_data.capacity(); }
     // The stream that the next pulled bytes belong to; 0 when nothing is queued.
     int nextStream() const;
     // Stream positions: where the next pulled byte and the next queued byte lie.
