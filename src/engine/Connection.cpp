@@ -2,6 +2,7 @@
 #include "engine/Connection.h"
 
 #include <gst/app/gstappsink.h>
+#include <gst/base/gstbasesrc.h>
 
 #include <QLoggingCategory>
 #include <QMetaObject>
@@ -17,6 +18,14 @@ Q_DECLARE_LOGGING_CATEGORY(lcEngine)
 namespace orvane {
 
 namespace {
+
+// A station sends its audio as it is encoded, a packet at a time. Were every packet read the
+// moment it came, each would wake the HTTP source's threads and this one: ten to forty wake-ups a
+// second at 128 kbit/s, which together cost more than decoding the audio. After a read that emptied
+// the socket, the next one waits this long, so that it takes what came meanwhile in one go. What it
+// adds to the audio's way in is a fraction of what the server's burst buffers, and far below the
+// silence that counts as a stall.
+constexpr gulong kReadPauseUs = 150000;
 
 // What a live stream of compressed audio can be, as typefinding names it: the decoder reads
 // these from a run of bytes. A playlist (HLS and others fetch their segments themselves) is
@@ -58,7 +67,8 @@ struct Connection::State {
     std::shared_ptr<LiveFeed> feed;
     std::atomic<gint64> lastDataUs{0};  // 0: nothing yet
     std::atomic<bool> notLive{false};
-    bool opened = false;  // streaming thread only
+    bool opened = false;   // streaming thread only
+    bool drained = false;  // streaming thread only: the last read took all the socket had
     GstElement* sink = nullptr;
 
     using Ref = std::shared_ptr<State>;
@@ -72,11 +82,18 @@ struct Connection::State {
               (GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST))) {
             return GST_PAD_PROBE_OK;
         }
+        // A read smaller than the source's block size took everything the socket held.
+        const auto* buffer = GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER
+                                 ? GST_PAD_PROBE_INFO_BUFFER(info)
+                                 : nullptr;
+        const gst::ElementPtr source{gst_pad_get_parent_element(pad)};
+        state.drained = buffer && source && GST_IS_BASE_SRC(source.get()) &&
+                        gst_buffer_get_size(const_cast<GstBuffer*>(buffer)) <
+                            gst_base_src_get_blocksize(GST_BASE_SRC(source.get()));
         if (state.lastDataUs.exchange(g_get_monotonic_time()) == 0) {
             // A file on a web server announces its length; a live stream has none. Files play
             // straight from their address, at the decoder's pace.
             gint64 length = 0;
-            const gst::ElementPtr source{gst_pad_get_parent_element(pad)};
             if (source && gst_element_query_duration(source.get(), GST_FORMAT_BYTES, &length) &&
                 length > 0) {
                 state.notLive = true;
@@ -144,6 +161,10 @@ struct Connection::State {
             gst_buffer_unmap(buffer, &map);
         }
         gst_sample_unref(sample);
+        if (state.drained && state.opened) {
+            state.drained = false;
+            g_usleep(kReadPauseUs);
+        }
         return GST_FLOW_OK;
     }
 };
