@@ -189,9 +189,10 @@ void GstEngine::holdForData() {
     const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
     m_player->hold(true);
     m_feed->awaitRefill(gsize(rate * m_refillSeconds));
+    // The last position read stays: should a query fail once the same player plays on, it
+    // answers where it stood, not 0, which would read as a player that started over.
     if (m_recovering) {
         m_phase = Phase::Reconnecting;
-        m_lastPosition = 0.0;
     }
 }
 
