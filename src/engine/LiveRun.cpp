@@ -207,6 +207,43 @@ void GstEngine::renewDecoder() {
     }
 }
 
+bool GstEngine::restartLive() {
+    // A new connection to a live stream first repeats seconds that were already heard (the
+    // server's burst), and only the splicer knows which: a fresh one would play them again. So a
+    // restart (the window's watchdog after the position stood still, which is also about when a
+    // source that was gone comes back) replaces the connections and starts the retries over, but
+    // keeps the splicer and the decoder, which plays on, or waits on, from where it is.
+    if (!m_spliced || !m_feed || !m_player->isFed() || !m_player->isRunning()) {
+        return false;
+    }
+    if (logEvent()) {
+        qCInfo(lcEngine) << "starting over with a new connection; the stream goes on from where "
+                            "it is";
+    }
+    ++m_startToken;
+    cancelRetry();
+    cancelResolve();
+    ++m_probeToken;
+    retire(std::move(m_source));
+    retire(std::move(m_standby));
+    m_mainActive = false;
+    m_stalled = false;
+    m_bufferPercent = -1;
+    m_warning = {};
+    m_error = {};
+    m_failure = {};
+    m_directOpen = false;
+    m_entries.clear();
+    m_entry = -1;
+    m_round = 0;
+    m_schedule.restart();
+    if (m_phase == Phase::Playing && !m_held) {
+        m_recovering = true;  // audio plays on from what is queued meanwhile
+    }
+    attempt();
+    return true;
+}
+
 double GstEngine::byteRate() const {
     return m_rateSeconds >= 5.0 ? m_rateBytes / m_rateSeconds : 0.0;
 }
