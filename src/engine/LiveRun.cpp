@@ -237,7 +237,10 @@ bool GstEngine::restartLive() {
     m_entry = -1;
     m_round = 0;
     m_schedule.restart();
-    if (m_phase == Phase::Playing && !m_held) {
+    if (m_held) {
+        // Nothing plays: the restart reads as one (connecting, at position 0) until audio comes.
+        m_phase = Phase::Connecting;
+    } else if (m_phase == Phase::Playing) {
         m_recovering = true;  // audio plays on from what is queued meanwhile
     }
     attempt();
