@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QLoggingCategory>
 #include <algorithm>
+#include <utility>
 
 #include "engine/DecoderPolicy.h"
 #include "engine/GstEngine.h"
@@ -280,14 +281,18 @@ void GstEngine::play() {
     if (m_url.isEmpty()) {
         return;
     }
-    m_wanted = true;
+    const bool wasWanted = std::exchange(m_wanted, true);
     // A playlist being fetched for the first time is an open in progress too; it ends by
     // itself within the download time limit.
     if (m_openQueued || (m_resolving && m_phase == Phase::Connecting)) {
         return;
     }
-    // Always from scratch, even when the pipeline believes it is playing: this is how a stalled,
-    // dropped or failed stream gets a new connection, and the retries start over.
+    // Always a new connection and fresh retries, even when the pipeline believes it is playing:
+    // this is how a stalled, dropped or failed stream starts over. A live stream keeps its
+    // decoder and splicer while doing so; anything else starts from scratch.
+    if (wasWanted && restartLive()) {
+        return;
+    }
     open();
 }
 

@@ -189,9 +189,10 @@ void GstEngine::holdForData() {
     const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
     m_player->hold(true);
     m_feed->awaitRefill(gsize(rate * m_refillSeconds));
+    // The last position read stays: should a query fail once the same player plays on, it
+    // answers where it stood, not 0, which would read as a player that started over.
     if (m_recovering) {
         m_phase = Phase::Reconnecting;
-        m_lastPosition = 0.0;
     }
 }
 
@@ -204,6 +205,46 @@ void GstEngine::renewDecoder() {
     if (!m_player->startFed(m_feed)) {
         playerFailed(StreamError::plain(QStringLiteral("Cannot decode the new stream")));
     }
+}
+
+bool GstEngine::restartLive() {
+    // A new connection to a live stream first repeats seconds that were already heard (the
+    // server's burst), and only the splicer knows which: a fresh one would play them again. So a
+    // restart (the window's watchdog after the position stood still, which is also about when a
+    // source that was gone comes back) replaces the connections and starts the retries over, but
+    // keeps the splicer and the decoder, which plays on, or waits on, from where it is.
+    if (!m_spliced || !m_feed || !m_player->isFed() || !m_player->isRunning()) {
+        return false;
+    }
+    if (logEvent()) {
+        qCInfo(lcEngine) << "starting over with a new connection; the stream goes on from where "
+                            "it is";
+    }
+    ++m_startToken;
+    cancelRetry();
+    cancelResolve();
+    ++m_probeToken;
+    retire(std::move(m_source));
+    retire(std::move(m_standby));
+    m_mainActive = false;
+    m_stalled = false;
+    m_bufferPercent = -1;
+    m_warning = {};
+    m_error = {};
+    m_failure = {};
+    m_directOpen = false;
+    m_entries.clear();
+    m_entry = -1;
+    m_round = 0;
+    m_schedule.restart();
+    if (m_held) {
+        // Nothing plays: the restart reads as one (connecting, at position 0) until audio comes.
+        m_phase = Phase::Connecting;
+    } else if (m_phase == Phase::Playing) {
+        m_recovering = true;  // audio plays on from what is queued meanwhile
+    }
+    attempt();
+    return true;
 }
 
 double GstEngine::byteRate() const {

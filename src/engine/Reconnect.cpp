@@ -110,7 +110,6 @@ void GstEngine::reconnect(const StreamError& error) {
         m_recovering = true;
     } else {
         m_phase = Phase::Reconnecting;
-        m_lastPosition = 0.0;
     }
     // The next mirror of a playlist first, then the first one again after a pause; every second
     // round fetches the playlist again, since stations change them.
