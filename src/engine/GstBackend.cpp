@@ -136,6 +136,7 @@ void GstEngine::closeAll() {
         m_player = makePipeline();
     }
     dropFeed();
+    m_renewDecoder = false;
     m_notLive.clear();
     m_loggedEvents = 0;
     m_mainActive = false;
@@ -214,7 +215,7 @@ void GstEngine::startSpliced(const QByteArray& uri) {
     }
     // The player lasts as long as the stream, through every new connection; only a player that
     // failed or never started is made anew.
-    if (!m_player->isFed() || !m_player->isRunning()) {
+    if (!m_player->isFed() || !m_player->isRunning() || std::exchange(m_renewDecoder, false)) {
         retire(std::move(m_player));
         m_player = makePipeline();
         m_held = false;

@@ -149,6 +149,9 @@ class GstEngine final : public MediaBackend {
     bool m_recovering = false;
     // The player ran out of audio and stands still until data comes.
     bool m_held = false;
+    // The next connection of a live stream gets a new decoder (the old one stood still while it
+    // played); the splicer stays.
+    bool m_renewDecoder = false;
     QTimer m_drainTimer;
     double m_drainPosition = -1;  // where the position stood at the last check near the end
     double m_refillSeconds = 0;

@@ -212,7 +212,7 @@ bool GstEngine::restartLive() {
     // server's burst), and only the splicer knows which: a fresh one would play them again. So a
     // restart (the window's watchdog after the position stood still, which is also about when a
     // source that was gone comes back) replaces the connections and starts the retries over, but
-    // keeps the splicer and the decoder, which plays on, or waits on, from where it is.
+    // keeps the splicer, and the decoder too while it waits for data.
     if (!m_spliced || !m_feed || !m_player->isFed() || !m_player->isRunning()) {
         return false;
     }
@@ -237,12 +237,16 @@ bool GstEngine::restartLive() {
     m_entry = -1;
     m_round = 0;
     m_schedule.restart();
-    if (m_held) {
-        // Nothing plays: the restart reads as one (connecting, at position 0) until audio comes.
-        m_phase = Phase::Connecting;
-    } else if (m_phase == Phase::Playing) {
-        m_recovering = true;  // audio plays on from what is queued meanwhile
+    if (!m_held) {
+        // The player plays, yet its position stood still long enough for the window to restart
+        // it: the decoder is stuck, or its clock is (the position has been seen to read 0 for
+        // good after a short hold). A new decoder takes the queued bytes from the splicer once
+        // the new connection starts; what the old one held is lost, a second or two at most,
+        // where a fresh splicer would play the new connection's whole burst again.
+        m_renewDecoder = true;
     }
+    // Nothing plays now: the restart reads as one (connecting, at position 0) until audio comes.
+    m_phase = Phase::Connecting;
     attempt();
     return true;
 }
