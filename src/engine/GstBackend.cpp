@@ -145,9 +145,9 @@ void GstEngine::closeAll() {
     m_warning = {};
 }
 
-void GstEngine::open() {
-    m_openQueued = false;
-    closeAll();
+void GstEngine::forgetTries() {
+    // What the last tries learnt (the error, the playlist's entries, where the round stands)
+    // belongs to them; an open or a restart counts its tries from the start.
     m_error = {};
     m_failure = {};
     m_directOpen = false;
@@ -155,6 +155,12 @@ void GstEngine::open() {
     m_entry = -1;
     m_round = 0;
     m_schedule.restart();
+}
+
+void GstEngine::open() {
+    m_openQueued = false;
+    closeAll();
+    forgetTries();
     m_phase = Phase::Connecting;
     if (!m_player->isValid()) {
         fail(StreamError::plain(QStringLiteral("GStreamer's playbin element is not installed")));

@@ -107,6 +107,7 @@ class GstEngine final : public MediaBackend {
     void checkDrain();
     void holdForData();
     void renewDecoder();
+    void forgetTries();
     bool restartLive();
     double byteRate() const;
     void measureRate();

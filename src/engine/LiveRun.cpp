@@ -230,13 +230,7 @@ bool GstEngine::restartLive() {
     m_stalled = false;
     m_bufferPercent = -1;
     m_warning = {};
-    m_error = {};
-    m_failure = {};
-    m_directOpen = false;
-    m_entries.clear();
-    m_entry = -1;
-    m_round = 0;
-    m_schedule.restart();
+    forgetTries();
     if (!m_held) {
         // The player plays, yet its position stood still long enough for the window to restart
         // it: the decoder is stuck, or its clock is (the position has been seen to read 0 for
