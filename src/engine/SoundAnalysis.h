@@ -16,14 +16,15 @@ typedef struct _GstMessage GstMessage;
 
 namespace orvane {
 
-// The sound analysis that sits in a playbin's audio-filter, ahead of the volume: GStreamer's
-// spectrum element (behind an audioconvert for the sample formats it does not read). While
-// `active` is off the audio goes past it unexamined, so it costs nothing and posts nothing.
+// The sound analysis that sits in a playbin's audio-filter, ahead of the volume: fifteen times a
+// second, the levels of the bands the window shows, posted as an element message. An
+// audioconvert ahead of it converts what it cannot read (rare: decoders give what it reads).
+// While `active` is off the audio goes past it unexamined, so it costs nothing and posts nothing.
 struct SoundAnalysis {
     GstElement* filter = nullptr;  // a floating reference, for playbin's "audio-filter"
     std::shared_ptr<std::atomic<bool>> active;
 };
-// An empty analysis (no filter) where GStreamer's spectrum element is missing.
+// An empty analysis (no filter) where GStreamer's elements for it are missing.
 SoundAnalysis createSoundAnalysis();
 
 // An analysis message of such a filter. Counts it: see soundMessagesPosted().
@@ -31,11 +32,12 @@ bool isSoundAnalysis(GstMessage* msg);
 // Analysis messages posted on any pipeline's bus in this process, relayed or not.
 quint64 soundMessagesPosted();
 
-// The analysis' bands (decibels, lowest first, evenly spaced from 0 Hz to half the sample rate)
-// gathered into the bands the window shows: `count` of them, spaced evenly in pitch from the
-// lowest notes to the top of what a stream carries, each from 0 (silence) to 1 (full scale).
+// Bands of a Fourier transform (decibels, lowest first, evenly spaced from 0 Hz to half the
+// sample rate) gathered into the bands the window shows: `count` of them, spaced evenly in pitch
+// from the lowest notes to the top of what a stream carries, each from 0 (silence) to 1 (full
+// scale).
 SoundLevels soundLevels(const float* decibels, int bins, int sampleRate, int count);
-// The same for one analysis message.
+// The levels that one analysis message carries.
 SoundLevels soundLevels(GstMessage* msg);
 
 // Hands levels over when the sound they measure is heard. The analysis sees the audio as it goes
