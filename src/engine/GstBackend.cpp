@@ -118,9 +118,7 @@ void GstEngine::dropFeed() {
     m_recovering = false;
     m_held = false;
     m_drainTimer.stop();
-    m_rateBytes = 0;
-    m_rateSeconds = 0;
-    m_ratePosition = -1;
+    m_byteRate.clear();
 }
 
 void GstEngine::closeAll() {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/ByteRate.h"
 #include "engine/Connection.h"
 #include "engine/LiveFeed.h"
 #include "engine/MediaBackend.h"
@@ -159,11 +160,7 @@ class GstEngine final : public MediaBackend {
     QElapsedTimer m_resumed;  // since the player last played on after running dry
     int m_loggedEvents = 0;
     QElapsedTimer m_eventLog;
-    // Bytes the player took over seconds it played: the stream's byte rate.
-    double m_rateBytes = 0;
-    double m_rateSeconds = 0;
-    double m_ratePosition = -1;
-    int m_rateWarmup = 0;
+    ByteRate m_byteRate;
     QElapsedTimer m_runClock;  // since the main run started
     RetrySchedule m_schedule;
     QTimer m_retryTimer;

@@ -178,6 +178,7 @@ void LiveFeed::onNeedData(GstElement* appsrc, guint /*length*/, gpointer data) {
     if (feed->m_wanted && feed->m_splicer.queuedBytes() == 0 && !feed->m_ended &&
         !feed->m_finished && !feed->m_starving) {
         feed->m_starving = true;
+        feed->m_starvingSince = std::chrono::steady_clock::now();
         feed->m_sinceStarving = 0;
         feed->notifyLocked({FeedNote::Kind::Starving});
     }
@@ -283,6 +284,16 @@ bool LiveFeed::starving() {
     return m_starving;
 }
 
+qint64 LiveFeed::dryMs() {
+    std::lock_guard guard(m_lock);
+    if (!m_starving) {
+        return -1;
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 m_starvingSince)
+        .count();
+}
+
 bool LiveFeed::isAligned(int feed) {
     std::lock_guard guard(m_lock);
     return m_splicer.isAligned(feed);
@@ -290,7 +301,10 @@ bool LiveFeed::isAligned(int feed) {
 
 void LiveFeed::awaitRefill(gsize bytes) {
     std::lock_guard guard(m_lock);
-    m_starving = true;
+    if (!m_starving) {
+        m_starving = true;
+        m_starvingSince = std::chrono::steady_clock::now();
+    }
     m_sinceStarving = 0;
     m_refillBytes = bytes;
     deliverLocked();

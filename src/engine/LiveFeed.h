@@ -5,6 +5,7 @@
 
 #include <QtGlobal>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -78,6 +79,8 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     // Bytes that the appsrc holds, not yet decoded.
     quint64 decoderQueuedBytes();
     bool starving();
+    // How long the decoder has been asking for data that is not there; -1: it is not.
+    qint64 dryMs();
     bool isAligned(int feed);
     // The player ran dry and holds: Refilled comes once `bytes` more have come.
     void awaitRefill(gsize bytes);
@@ -109,6 +112,7 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     bool m_finished = false;
     bool m_ended = false;  // the appsrc was told its stream ends
     bool m_starving = false;
+    std::chrono::steady_clock::time_point m_starvingSince;
     gsize m_refillBytes = 0;
     gsize m_sinceStarving = 0;
     quint64 m_pulled = 0;

@@ -25,9 +25,6 @@ constexpr qint64 kStallMs = 3000;
 // position, not the amount decoded, tells when the sound has stopped.
 constexpr qint64 kNearDrainMs = 200;
 constexpr int kDrainPollMs = 20;
-// After the player starts or resumes, its queues fill before it takes bytes at the pace it plays
-// them: the byte rate is measured only after this many watch ticks.
-constexpr int kRateWarmupTicks = 12;
 // Until measured, a stream is taken to bring 128 kbit/s.
 constexpr double kDefaultByteRate = 16000;
 // After running dry, the player plays on once this much audio is queued again: enough to fill
@@ -201,7 +198,7 @@ void GstEngine::renewDecoder() {
     retire(std::move(m_player));
     m_player = makePipeline();
     m_held = false;
-    m_ratePosition = -1;
+    m_byteRate.restart();
     if (!m_player->startFed(m_feed)) {
         playerFailed(StreamError::plain(QStringLiteral("Cannot decode the new stream")));
     }
@@ -246,30 +243,13 @@ bool GstEngine::restartLive() {
 }
 
 double GstEngine::byteRate() const {
-    return m_rateSeconds >= 5.0 ? m_rateBytes / m_rateSeconds : 0.0;
+    return m_byteRate.bytesPerSecond();
 }
 
 void GstEngine::measureRate() {
-    // While the player plays steadily it takes bytes exactly as fast as it plays them.
     double position = 0.0;
-    const bool steady = m_phase == Phase::Playing && !m_held && !m_feed->starving() &&
-                        m_player->position(&position);
-    const quint64 pulled = m_feed->takePulledBytes();
-    if (!steady || position < m_ratePosition) {
-        m_ratePosition = -1;
-        m_rateWarmup = kRateWarmupTicks;
-    } else {
-        if (m_ratePosition >= 0 && m_rateWarmup == 0) {
-            m_rateBytes += double(pulled);
-            m_rateSeconds += position - m_ratePosition;
-            if (m_rateSeconds > 60.0) {  // the last minute or two counts
-                m_rateBytes /= 2;
-                m_rateSeconds /= 2;
-            }
-        }
-        m_ratePosition = position;
-        m_rateWarmup = std::max(0, m_rateWarmup - 1);
-    }
+    const bool playing = m_phase == Phase::Playing && !m_held && m_player->position(&position);
+    m_byteRate.look(playing, position, m_feed->takePulledBytes(), m_feed->dryMs());
     const double rate = byteRate();
     const qint64 decoded = std::max<qint64>(0, m_player->msAhead());
     const qint64 downstream =

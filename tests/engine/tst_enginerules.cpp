@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include "engine/ByteRate.h"
 #include "engine/MediaNames.h"
 #include "engine/RetrySchedule.h"
 #include "engine/SoundAnalysis.h"
@@ -211,6 +212,38 @@ class TestEngineRules : public QObject {
                 }
             }
         }
+    }
+
+    // The stream's byte rate, from what the player takes while it plays. The network's data
+    // comes in batches, and between them the player waits for more: that is steady play, and
+    // the rate must come out of it. Running dry for longer, holding, or starting over is not.
+    void byteRateMeasuredAcrossNetworkBatches() {
+        // Looks every 0.25 s at a 16,000 byte/s stream; the player waits `dryMs` for data at
+        // every other look.
+        struct Player {
+            ByteRate rate;
+            double position = 0;
+            int looks = 0;
+            double play(int count, qint64 dryMs) {
+                for (int i = 0; i < count; ++i, ++looks, position += 0.25) {
+                    rate.look(true, position, 4000, looks % 2 ? dryMs : -1);
+                }
+                return rate.bytesPerSecond();
+            }
+        };
+        Player batches;
+        QCOMPARE(batches.play(20, 300), 0.0);  // the queues fill, then five seconds are measured
+        QCOMPARE(batches.play(20, 300), 16000.0);
+        // Dry for two seconds at a time: what it took tells nothing.
+        Player dry;
+        QCOMPARE(dry.play(200, 2000), 0.0);
+        // A position that went back (a new stream) or a player that stopped is a new start: the
+        // bytes taken in between do not count.
+        Player again;
+        again.play(40, -1);
+        again.rate.look(true, 0.0, 400000, -1);
+        again.rate.look(false, 0.0, 400000, -1);
+        QCOMPARE(again.rate.bytesPerSecond(), 16000.0);
     }
 
     void retriesBackOffButNeverStop() {
