@@ -55,6 +55,13 @@ GstEngine::GstEngine() {
     m_drainTimer.setSingleShot(true);
     m_drainTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_drainTimer, &QTimer::timeout, &m_context, [this] { checkDrain(); });
+    m_clockTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_clockTimer, &QTimer::timeout, &m_context, [this] {
+        if (--m_clockChecks <= 0) {
+            m_clockTimer.stop();
+        }
+        checkClock();
+    });
     QObject::connect(WakeWatcher::instance(), &WakeWatcher::wokeUp, &m_context,
                      [this] { onWake(); });
 }
@@ -118,6 +125,8 @@ void GstEngine::dropFeed() {
     m_recovering = false;
     m_held = false;
     m_drainTimer.stop();
+    m_clockTimer.stop();
+    m_heardAt = -1;
     m_byteRate.clear();
 }
 
@@ -223,6 +232,7 @@ void GstEngine::startSpliced(const QByteArray& uri) {
         retire(std::move(m_player));
         m_player = makePipeline();
         m_held = false;
+        m_heardAt = -1;
         m_lastPosition = 0.0;
         if (!m_player->startFed(m_feed)) {
             reportStartFailure(uri);

@@ -107,7 +107,9 @@ class GstEngine final : public MediaBackend {
     void onResolvedFeed(int feed, Splicer::Outcome outcome, int stream);
     void checkDrain();
     void holdForData();
-    void renewDecoder();
+    void renewDecoder(qint64 from = -1);
+    void checkClock();
+    void noteHeard();
     void forgetTries();
     bool restartLive();
     double byteRate() const;
@@ -158,6 +160,12 @@ class GstEngine final : public MediaBackend {
     double m_drainPosition = -1;  // where the position stood at the last check near the end
     double m_refillSeconds = 0;
     QElapsedTimer m_resumed;  // since the player last played on after running dry
+    // The player's clock is looked at closely for a moment after it plays on.
+    QTimer m_clockTimer;
+    int m_clockChecks = 0;
+    // Where in the stream the sound stood at the last look (see LiveFeed::decoderPosition);
+    // -1: not known for this decoder.
+    qint64 m_heardAt = -1;
     int m_loggedEvents = 0;
     QElapsedTimer m_eventLog;
     ByteRate m_byteRate;

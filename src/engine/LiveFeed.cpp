@@ -299,6 +299,18 @@ bool LiveFeed::isAligned(int feed) {
     return m_splicer.isAligned(feed);
 }
 
+qint64 LiveFeed::decoderPosition() {
+    std::lock_guard guard(m_lock);
+    const qint64 queued =
+        m_appsrc ? qint64(gst_app_src_get_current_level_bytes(GST_APP_SRC(m_appsrc))) : 0;
+    return m_splicer.readPosition() - queued;
+}
+
+bool LiveFeed::rewind(qint64 position) {
+    std::lock_guard guard(m_lock);
+    return m_splicer.rewind(position);
+}
+
 void LiveFeed::awaitRefill(gsize bytes) {
     std::lock_guard guard(m_lock);
     if (!m_starving) {

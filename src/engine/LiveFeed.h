@@ -84,6 +84,10 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     bool isAligned(int feed);
     // The player ran dry and holds: Refilled comes once `bytes` more have come.
     void awaitRefill(gsize bytes);
+    // Where in the stream the bytes the decoder has taken end (those still in its appsrc not
+    // counted), and a start from such a place again for the next decoder; see Splicer::rewind.
+    qint64 decoderPosition();
+    bool rewind(qint64 position);
 
   private:
     static void onNeedData(GstElement* appsrc, guint length, gpointer data);

@@ -35,6 +35,11 @@ constexpr double kDefaultByteRate = 16000;
 constexpr double kRefillSeconds = 0.2;
 constexpr double kMaxRefillSeconds = 1.6;
 constexpr qint64 kSteadyMs = 10000;
+// After the player plays on, its clock is looked at this often for this long: that is when it
+// has been seen to jump (see Pipeline::clockRanOff), and the sooner that is noticed, the less
+// of what the old decoder played is heard again from the new one.
+constexpr int kClockPollMs = 20;
+constexpr int kClockWatchMs = 1000;
 // Stalls, take-overs and breaks logged in full before they are logged about once a minute.
 constexpr int kLoggedEvents = 16;
 
@@ -45,6 +50,7 @@ void GstEngine::onWatchTick() {
         m_watchTimer.stop();
         return;
     }
+    checkClock();
     measureRate();
     if (!m_mainActive || !m_source || m_phase != Phase::Playing) {
         return;  // still connecting: the retries look after that
@@ -112,6 +118,8 @@ void GstEngine::onFeedNote(const FeedNote& note) {
                 m_held = false;
                 m_resumed.start();
                 m_player->hold(false);
+                m_clockChecks = kClockWatchMs / kClockPollMs;
+                m_clockTimer.start(kClockPollMs);
             }
             break;
         case FeedNote::Kind::Drained:
@@ -184,6 +192,7 @@ void GstEngine::holdForData() {
     const bool soonAgain = m_resumed.isValid() && m_resumed.elapsed() < kSteadyMs;
     m_refillSeconds = soonAgain ? std::min(2 * m_refillSeconds, kMaxRefillSeconds) : kRefillSeconds;
     const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
+    noteHeard();
     m_player->hold(true);
     m_feed->awaitRefill(gsize(rate * m_refillSeconds));
     // The last position read stays: should a query fail once the same player plays on, it
@@ -193,15 +202,50 @@ void GstEngine::holdForData() {
     }
 }
 
-void GstEngine::renewDecoder() {
-    qCInfo(lcEngine) << "the stream changed its format; a new decoder takes it";
+void GstEngine::renewDecoder(qint64 from) {
+    // The old decoder lets go of its appsrc first, so that it takes none of the bytes meant for
+    // the new one.
     retire(std::move(m_player));
+    if (from >= 0 && !m_feed->rewind(from)) {
+        qCInfo(lcEngine) << "the bytes where the sound stood are gone; the new decoder goes on "
+                            "after the old one's";
+    }
     m_player = makePipeline();
     m_held = false;
+    m_heardAt = -1;
+    m_clockTimer.stop();
     m_byteRate.restart();
     if (!m_player->startFed(m_feed)) {
         playerFailed(StreamError::plain(QStringLiteral("Cannot decode the new stream")));
     }
+}
+
+void GstEngine::noteHeard() {
+    // The sound stands where the decoder's bytes end, less the decoded audio not yet heard.
+    const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
+    if (const qint64 ahead = m_player->msAhead(); ahead >= 0) {
+        m_heardAt = m_feed->decoderPosition() - qint64(double(ahead) * rate / 1000.0);
+    }
+}
+
+void GstEngine::checkClock() {
+    if (!m_spliced || !m_feed || m_held || !m_player->isFed() || !m_player->isRunning()) {
+        return;
+    }
+    if (!m_player->clockRanOff()) {
+        noteHeard();
+        return;
+    }
+    // The position reads 0 from now on: the window would take it for a stuck player and
+    // restart it, and the decoded audio would count as seconds behind live, to be skipped. The
+    // sound itself plays on, so a new decoder, fed by the same splicer, goes on from where it
+    // stood at the last look.
+    const qint64 decoded = m_feed->decoderPosition();
+    if (logEvent()) {
+        qCInfo(lcEngine) << "the audio output's clock jumped; a new decoder goes on from where "
+                            "the sound stood";
+    }
+    renewDecoder(m_heardAt >= 0 ? std::min(m_heardAt, decoded) : decoded);
 }
 
 bool GstEngine::restartLive() {

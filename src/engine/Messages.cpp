@@ -141,6 +141,7 @@ void GstEngine::onPlayerMessage(GstMessage* msg) {
                 // The player was told its stream ends: a stream of another format follows, or
                 // the last connection ended and what it brought has been played.
                 if (m_feed && m_feed->awaitsNewDecoder()) {
+                    qCInfo(lcEngine) << "the stream changed its format; a new decoder takes it";
                     renewDecoder();
                 } else if (m_phase == Phase::Playing) {
                     m_player->halt();

@@ -319,10 +319,30 @@ void Pipeline::hold(bool held) {
 qint64 Pipeline::msAhead() const {
     gint64 position = 0;
     const gint64 end = m_watch->decodedEndNs;
-    if (end < 0 || !gst_element_query_position(m_playbin.get(), GST_FORMAT_TIME, &position)) {
+    if (end < 0 || clockRanOff() ||
+        !gst_element_query_position(m_playbin.get(), GST_FORMAT_TIME, &position)) {
         return -1;
     }
     return std::max<gint64>(0, end - position) / GST_MSECOND;
+}
+
+bool Pipeline::clockRanOff() const {
+    // PulseAudio's sink provides the clock, and right after a resume from a pause it has been
+    // seen to read a time decades off, once. The clock never runs backwards, so it stays there:
+    // the running time stays negative for good while the sound plays on.
+    GstState state = GST_STATE_VOID_PENDING;
+    if (!m_playbin ||
+        gst_element_get_state(m_playbin.get(), &state, nullptr, 0) != GST_STATE_CHANGE_SUCCESS ||
+        state != GST_STATE_PLAYING) {
+        return false;
+    }
+    const gst::ClockPtr clock{gst_element_get_clock(m_playbin.get())};
+    if (!clock) {
+        return false;
+    }
+    const GstClockTime now = gst_clock_get_time(clock.get());
+    return GST_CLOCK_TIME_IS_VALID(now) &&
+           GST_CLOCK_DIFF(gst_element_get_base_time(m_playbin.get()), now) < 0;
 }
 
 void Pipeline::halt() {

@@ -73,6 +73,9 @@ class Pipeline {
     void hold(bool held);
     // Milliseconds of decoded audio not yet heard; -1 when not known.
     qint64 msAhead() const;
+    // The pipeline plays, but its clock reads a time before the pipeline started: the position
+    // reads 0 from then on, and nothing measured against the clock means anything.
+    bool clockRanOff() const;
 
     // Milliseconds since the source last delivered data in this run; -1 before the first byte.
     qint64 msSinceData() const;

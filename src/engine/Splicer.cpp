@@ -291,6 +291,18 @@ Splicer::Piece Splicer::pull(std::uint8_t* out, std::size_t max) {
     return piece;
 }
 
+bool Splicer::rewind(std::int64_t position) {
+    // The stream that `position` lies in must still be known: pull() forgets the streams that
+    // lie wholly behind the reader, and bytes of one of those would pass for the next one's.
+    if (position < m_base || position > m_read || m_streams.empty() ||
+        m_streams.front().position > position) {
+        return false;
+    }
+    m_read = position;
+    m_dropped = true;
+    return true;
+}
+
 std::int64_t Splicer::tailStart() const {
     const std::int64_t streamStart = m_streams.empty() ? m_end : m_streams.back().position;
     return std::max({m_base, m_end - std::int64_t(kTailBytes), streamStart});

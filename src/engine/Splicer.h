@@ -83,6 +83,10 @@ class Splicer {
 
     // Takes up to `max` bytes of one stream into `out`.
     Piece pull(std::uint8_t* out, std::size_t max);
+    // The next bytes pulled begin at `position` again, among those already pulled: a new
+    // decoder takes over what the old one took but never played. False, and nothing changes,
+    // where those bytes are no longer held, or belong to a stream already left behind.
+    bool rewind(std::int64_t position);
     std::size_t queuedBytes() const { return std::size_t(m_end - m_read); }
     // The memory its bytes take, queued, played and spare.
     std::size_t memoryBytes() const { return m_data.capacity(); }

@@ -194,6 +194,35 @@ class TestSplicer : public QObject {
         QCOMPARE(rig.outcomes(), std::vector<Outcome>({Outcome::Rejected}));
     }
 
+    void newDecoderGoesOnFromWhereTheSoundStood() {
+        // A decoder that took bytes it never played is replaced: the new one gets those bytes
+        // again, from the place asked for, with the break marked for its parser.
+        Rig rig;
+        rig.splicer.open(1);
+        rig.send(1, 6, 0, 300000);
+        rig.take(250000);
+        QVERIFY(rig.splicer.rewind(240000));
+        rig.pieces.clear();
+        rig.take();
+        QVERIFY(rig.heardExactly(250000, 6, 240000, 300000));
+        QVERIFY(rig.pieces.front().discont);
+        // Not beyond what was taken, nor back before the bytes still held: those were let go
+        // long ago and the place would hold other bytes.
+        QVERIFY(!rig.splicer.rewind(300001));
+        QVERIFY(!rig.splicer.rewind(100000));
+        // Nor back across the start of a stream: its bytes would be taken for the old one's.
+        rig.now += 5000;
+        rig.splicer.open(2);
+        rig.send(2, 8, 0, 20000);
+        rig.splicer.close(1);
+        rig.splicer.poll(rig.now + Splicer::kGraceMs, kRate, 0);
+        rig.take();
+        QCOMPARE(rig.outcomes(), std::vector<Outcome>({Outcome::NewStream, Outcome::NewStream}));
+        QVERIFY(!rig.splicer.rewind(299000));
+        QVERIFY(rig.splicer.rewind(310000));
+        QCOMPARE(rig.splicer.nextStream(), 2);
+    }
+
     void fallsBehindOnlyWithinTheBoundThenJumpsOnce_data() {
         QTest::addColumn<int>("stallSeconds");
         QTest::addColumn<bool>("jumps");
