@@ -2,8 +2,8 @@
 """Helpers of bench/recovery.sh (Python's standard library only).
 
   gen T0                 a live two-tone source on stdout (s16le, 44100 Hz, stereo): a steady
-                         441 Hz reference and a 1050 Hz tone whose loudness rises over 64 s, so
-                         that any stretch of the decoded audio tells when it was produced.
+                         441 Hz reference and a 1050 Hz tone whose loudness rises over 63.99 s,
+                         so that any stretch of the decoded audio tells when it was produced.
   watch LOG T0           follows a raw recording on stdin (s16le stereo 44100) every 10 ms and
                          logs "on T", "off T" (audio starts / stops) and "lag T S" (seconds
                          behind live) twice a second, T being wall-clock time.
@@ -22,7 +22,11 @@ import sys
 import time
 
 RATE = 44100
-PERIOD = 64.0  # seconds of the time code's sawtooth
+# Seconds of the time code's sawtooth. Not a whole number of the two tones' common cycle (2,100
+# samples), so the programme never repeats sample for sample, as no station's does: with 64 s the
+# encoder sent the same bytes 64 s later, and a player that splices connections by their bytes
+# rightly took the audio after a 60 s server stop for audio it already had.
+PERIOD = 63.99
 REF_HZ, CODE_HZ = 441.0, 1050.0
 REF_AMP = 0.4
 
