@@ -158,6 +158,7 @@ class GstEngine final : public MediaBackend {
     bool m_renewDecoder = false;
     QTimer m_drainTimer;
     double m_drainPosition = -1;  // where the position stood at the last check near the end
+    quint64 m_drainRun = 0;       // in which of the feed's waits for data
     double m_refillSeconds = 0;
     QElapsedTimer m_resumed;  // since the player last played on after running dry
     // The player's clock is looked at closely for a moment after it plays on.

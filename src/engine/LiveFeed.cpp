@@ -178,6 +178,7 @@ void LiveFeed::onNeedData(GstElement* appsrc, guint /*length*/, gpointer data) {
     if (feed->m_wanted && feed->m_splicer.queuedBytes() == 0 && !feed->m_ended &&
         !feed->m_finished && !feed->m_starving) {
         feed->m_starving = true;
+        ++feed->m_dryRuns;
         feed->m_starvingSince = std::chrono::steady_clock::now();
         feed->m_sinceStarving = 0;
         feed->notifyLocked({FeedNote::Kind::Starving});
@@ -245,7 +246,9 @@ void LiveFeed::deliverLocked() {
         m_sinceStarving + m_splicer.queuedBytes() >= std::max<gsize>(1, m_refillBytes)) {
         m_starving = false;
         m_refillBytes = 0;
-        notifyLocked({FeedNote::Kind::Refilled});
+        if (std::exchange(m_refillAwaited, false)) {
+            notifyLocked({FeedNote::Kind::Refilled});
+        }
     }
 }
 
@@ -279,9 +282,9 @@ quint64 LiveFeed::decoderQueuedBytes() {
     return m_appsrc ? gst_app_src_get_current_level_bytes(GST_APP_SRC(m_appsrc)) : 0;
 }
 
-bool LiveFeed::starving() {
+quint64 LiveFeed::dryRun() {
     std::lock_guard guard(m_lock);
-    return m_starving;
+    return m_starving ? m_dryRuns : 0;
 }
 
 qint64 LiveFeed::dryMs() {
@@ -315,9 +318,11 @@ void LiveFeed::awaitRefill(gsize bytes) {
     std::lock_guard guard(m_lock);
     if (!m_starving) {
         m_starving = true;
+        ++m_dryRuns;
         m_starvingSince = std::chrono::steady_clock::now();
     }
     m_sinceStarving = 0;
+    m_refillAwaited = true;
     m_refillBytes = bytes;
     deliverLocked();
 }

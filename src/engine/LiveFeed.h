@@ -23,7 +23,7 @@ struct FeedNote {
     enum class Kind {
         Resolved,  // a connection found its place (`feed`, `outcome`)
         Starving,  // the decoder asked for data and none is queued
-        Refilled,  // data came again after Starving (as much as awaitRefill() asked for)
+        Refilled,  // as much data as awaitRefill() asked for came
         Drained,   // the decoder was told that its stream ends: a new format follows, or nothing
         Skipped,   // `ms` of programme were dropped to get back near live
     };
@@ -78,11 +78,15 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     quint64 takePulledBytes();
     // Bytes that the appsrc holds, not yet decoded.
     quint64 decoderQueuedBytes();
-    bool starving();
+    // The number of the decoder's current wait for data that is not there, counting from 1; 0
+    // while data is there. Two looks that see the same number saw one wait.
+    quint64 dryRun();
     // How long the decoder has been asking for data that is not there; -1: it is not.
     qint64 dryMs();
     bool isAligned(int feed);
-    // The player ran dry and holds: Refilled comes once `bytes` more have come.
+    // The player ran dry and holds: Refilled comes once `bytes` more have come. Only a wait
+    // asked for this way is told of its end; the decoder's many short waits between two network
+    // reads end quietly.
     void awaitRefill(gsize bytes);
     // Where in the stream the bytes the decoder has taken end (those still in its appsrc not
     // counted), and a start from such a place again for the next decoder; see Splicer::rewind.
@@ -116,7 +120,9 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     bool m_finished = false;
     bool m_ended = false;  // the appsrc was told its stream ends
     bool m_starving = false;
+    quint64 m_dryRuns = 0;
     std::chrono::steady_clock::time_point m_starvingSince;
+    bool m_refillAwaited = false;
     gsize m_refillBytes = 0;
     gsize m_sinceStarving = 0;
     quint64 m_pulled = 0;

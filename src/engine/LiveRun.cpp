@@ -161,17 +161,21 @@ void GstEngine::onResolvedFeed(int feed, Splicer::Outcome outcome, int stream) {
 }
 
 void GstEngine::checkDrain() {
-    if (!m_feed || !m_feed->starving() || m_held) {
+    const quint64 dryRun = m_feed ? m_feed->dryRun() : 0;
+    if (dryRun == 0 || m_held) {
         m_drainPosition = -1;
         return;
     }
     double position = 0.0;
     const bool known = m_player->position(&position);
-    if (known && m_drainPosition >= 0 && position <= m_drainPosition) {
+    // A position that stood still counts only within one wait for data: between two waits the
+    // data that came may not have been heard yet.
+    if (known && m_drainPosition >= 0 && dryRun == m_drainRun && position <= m_drainPosition) {
         holdForData();
         return;
     }
     m_drainPosition = known ? position : -1;
+    m_drainRun = dryRun;
     // What the player still has: decoded audio not yet heard, and bytes not yet decoded.
     const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
     const qint64 ahead = std::max<qint64>(0, m_player->msAhead()) +

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "engine/ByteRate.h"
+#include "engine/LiveFeed.h"
 #include "engine/MediaNames.h"
 #include "engine/RetrySchedule.h"
 #include "engine/SoundAnalysis.h"
@@ -244,6 +245,56 @@ class TestEngineRules : public QObject {
         again.rate.look(true, 0.0, 400000, -1);
         again.rate.look(false, 0.0, 400000, -1);
         QCOMPARE(again.rate.bytesPerSecond(), 16000.0);
+    }
+
+    // The decoder empties its queue between two network reads and asks for more: many short
+    // waits a second, which end on their own and must not wake the engine. A player that holds
+    // for data is told once, when as much as it asked for has come; and each wait has its own
+    // number, so that a look in one wait is never taken for a look in the next.
+    void feedTellsOnlyAHoldThatDataCame() {
+        QObject context;
+        QList<FeedNote::Kind> notes;
+        const auto feed = std::make_shared<LiveFeed>(
+            &context, [&notes](const FeedNote& note) { notes.append(note.kind); });
+        GstElement* pipeline =
+            gst_parse_launch("appsrc name=src format=bytes ! fakesink sync=false", nullptr);
+        GstElement* appsrc = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+        feed->attach(appsrc);
+        QVERIFY(gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE);
+        GstCaps* caps = gst_caps_from_string("audio/mpeg, mpegversion=(int)1");
+        feed->open(1, caps);
+        const auto count = [&notes](FeedNote::Kind kind) {
+            QCoreApplication::processEvents();
+            return notes.count(kind);
+        };
+
+        QByteArray bytes(4096, '\0');
+        quint64 lastRun = 0;
+        for (int read = 0; read < 4; ++read) {
+            for (auto& byte : bytes) {
+                byte = char(read * 37 + (&byte - bytes.data()) * 11);  // no repeats to match
+            }
+            feed->push(1, reinterpret_cast<const guint8*>(bytes.constData()), gsize(bytes.size()));
+            QTRY_VERIFY(feed->dryRun() > lastRun);  // taken, and waiting again
+            lastRun = feed->dryRun();
+        }
+        QVERIFY(count(FeedNote::Kind::Starving) >= 1);
+        QCOMPARE(count(FeedNote::Kind::Refilled), 0);
+
+        // The player holds and asks for 6,000 bytes: 4,096 are not enough, 8,192 are.
+        feed->awaitRefill(6000);
+        feed->push(1, reinterpret_cast<const guint8*>(bytes.constData()), 2048);
+        QCOMPARE(count(FeedNote::Kind::Refilled), 0);
+        feed->push(1, reinterpret_cast<const guint8*>(bytes.constData()) + 2048, 2048);
+        feed->push(1, reinterpret_cast<const guint8*>(bytes.constData()), 4096);
+        QTRY_COMPARE(count(FeedNote::Kind::Refilled), 1);
+
+        feed->detach();
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        feed->release(appsrc);
+        gst_caps_unref(caps);
+        gst_object_unref(appsrc);
+        gst_object_unref(pipeline);
     }
 
     void retriesBackOffButNeverStop() {
