@@ -177,12 +177,16 @@ void LiveFeed::onNeedData(GstElement* appsrc, guint /*length*/, gpointer data) {
     feed->deliverLocked();
     if (feed->m_wanted && feed->m_splicer.queuedBytes() == 0 && !feed->m_ended &&
         !feed->m_finished && !feed->m_starving) {
-        feed->m_starving = true;
-        ++feed->m_dryRuns;
-        feed->m_starvingSince = std::chrono::steady_clock::now();
+        feed->beginDryRunLocked();
         feed->m_sinceStarving = 0;
         feed->notifyLocked({FeedNote::Kind::Starving});
     }
+}
+
+void LiveFeed::beginDryRunLocked() {
+    m_starving = true;
+    ++m_dryRuns;
+    m_starvingSince = std::chrono::steady_clock::now();
 }
 
 void LiveFeed::onEnoughData(GstElement* /*appsrc*/, gpointer data) {
@@ -317,9 +321,7 @@ bool LiveFeed::rewind(qint64 position) {
 void LiveFeed::awaitRefill(gsize bytes) {
     std::lock_guard guard(m_lock);
     if (!m_starving) {
-        m_starving = true;
-        ++m_dryRuns;
-        m_starvingSince = std::chrono::steady_clock::now();
+        beginDryRunLocked();
     }
     m_sinceStarving = 0;
     m_refillAwaited = true;

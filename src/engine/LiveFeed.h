@@ -98,6 +98,8 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     static void onEnoughData(GstElement* appsrc, gpointer data);
     static qint64 nowMs();
     void deliverLocked();
+    // Every wait for data starts here, so that each has its own number.
+    void beginDryRunLocked();
     void endStreamLocked();
     void reportLocked();
     void notifyLocked(const FeedNote& note);
