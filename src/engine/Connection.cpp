@@ -19,14 +19,6 @@ namespace orvane {
 
 namespace {
 
-// A station sends its audio as it is encoded, a packet at a time. Were every packet read the
-// moment it came, each would wake the HTTP source's threads and this one: ten to forty wake-ups a
-// second at 128 kbit/s, which together cost more than decoding the audio. After a read that emptied
-// the socket, the next one waits this long, so that it takes what came meanwhile in one go. What it
-// adds to the audio's way in is a fraction of what the server's burst buffers, and far below the
-// silence that counts as a stall.
-constexpr gulong kReadPauseUs = 150000;
-
 // What a live stream of compressed audio can be, as typefinding names it: the decoder reads
 // these from a run of bytes. A playlist (HLS and others fetch their segments themselves) is
 // left to the decoding pipeline, which reads it from its address.
@@ -163,7 +155,7 @@ struct Connection::State {
         gst_sample_unref(sample);
         if (state.drained && state.opened) {
             state.drained = false;
-            g_usleep(kReadPauseUs);
+            g_usleep(state.feed->readPauseUs());
         }
         return GST_FLOW_OK;
     }

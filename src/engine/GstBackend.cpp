@@ -60,7 +60,7 @@ GstEngine::GstEngine() {
         if (--m_clockChecks <= 0) {
             m_clockTimer.stop();
         }
-        checkClock();
+        checkClock(m_player->look());
     });
     QObject::connect(WakeWatcher::instance(), &WakeWatcher::wokeUp, &m_context,
                      [this] { onWake(); });

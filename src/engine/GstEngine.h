@@ -106,14 +106,14 @@ class GstEngine final : public MediaBackend {
     void onFeedNote(const FeedNote& note);
     void onResolvedFeed(int feed, Splicer::Outcome outcome, int stream);
     void checkDrain();
-    void holdForData();
+    void holdForData(const Pipeline::Look& look);
     void renewDecoder(qint64 from = -1);
-    void checkClock();
-    void noteHeard();
+    bool checkClock(const Pipeline::Look& look);
+    void noteHeard(qint64 msAhead);
     void forgetTries();
     bool restartLive();
     double byteRate() const;
-    void measureRate();
+    void measureRate(const Pipeline::Look& look);
     bool logEvent();
 
     // Target of every queued call; destroying it with the engine drops calls still queued.

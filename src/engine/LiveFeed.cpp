@@ -21,6 +21,21 @@ bool continuesAcrossBreak(const GstCaps* from, const GstCaps* to) {
            gst_structure_has_name(gst_caps_get_structure(to, 0), "audio/mpeg");
 }
 
+// A station sends its audio as it is encoded, a packet at a time. Were every packet read the
+// moment it came, each would wake the HTTP source's threads, the connection's and the decoder's:
+// ten to forty wake-ups a second at 128 kbit/s, which together cost more than decoding the audio.
+// After a read that emptied the socket, the next one waits this long, so that it takes what came
+// meanwhile in one go. What it adds to the audio's way in is a fraction of what the server's
+// burst buffers, and far below the silence that counts as a stall.
+constexpr gulong kReadPauseUs = 150000;
+// While the player holds more than it can play before the engine's next look (a second or so in
+// steady play), reads may wait twice as long. The decoder then waits as long between them, still
+// short of what the byte rate's measurement takes for running dry.
+constexpr gulong kWellFedReadPauseUs = 300000;
+// While the player holds for data, what comes is taken at once: the sound goes on as soon as
+// enough is there.
+constexpr gulong kHeldReadPauseUs = 40000;
+
 void replaceCaps(GstCaps** slot, const GstCaps* caps) {
     gst_caps_replace(slot, const_cast<GstCaps*>(caps));
 }
@@ -151,6 +166,7 @@ void LiveFeed::attach(GstElement* appsrc) {
     gst_caps_replace(&m_sentCaps, nullptr);
     m_ended = false;
     m_starving = false;
+    m_wellFed = false;  // a new decoder starts with nothing downstream
 }
 
 void LiveFeed::release(GstElement* appsrc) {
@@ -179,7 +195,9 @@ void LiveFeed::onNeedData(GstElement* appsrc, guint /*length*/, gpointer data) {
         !feed->m_finished && !feed->m_starving) {
         feed->beginDryRunLocked();
         feed->m_sinceStarving = 0;
-        feed->notifyLocked({FeedNote::Kind::Starving});
+        if (!feed->m_wellFed) {
+            feed->notifyLocked({FeedNote::Kind::Starving});
+        }
     }
 }
 
@@ -299,6 +317,19 @@ qint64 LiveFeed::dryMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  m_starvingSince)
         .count();
+}
+
+void LiveFeed::setWellFed(bool wellFed) {
+    std::lock_guard guard(m_lock);
+    m_wellFed = wellFed;
+}
+
+gulong LiveFeed::readPauseUs() {
+    std::lock_guard guard(m_lock);
+    if (m_refillAwaited) {
+        return kHeldReadPauseUs;
+    }
+    return m_wellFed ? kWellFedReadPauseUs : kReadPauseUs;
 }
 
 bool LiveFeed::isAligned(int feed) {

@@ -83,6 +83,14 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     quint64 dryRun();
     // How long the decoder has been asking for data that is not there; -1: it is not.
     qint64 dryMs();
+    // The engine's word after each look: the player holds more audio than it can play before
+    // the next look. Then that look finds a wait for data in time, so the start of one is not
+    // told (the decoder waits several times a second, between two network reads), and the
+    // connections read less often.
+    void setWellFed(bool wellFed);
+    // From a connection's streaming thread: how long to wait after a read that took all the
+    // socket held, so that the next read takes what came meanwhile in one go.
+    gulong readPauseUs();
     bool isAligned(int feed);
     // The player ran dry and holds: Refilled comes once `bytes` more have come. Only a wait
     // asked for this way is told of its end; the decoder's many short waits between two network
@@ -123,6 +131,7 @@ class LiveFeed : public std::enable_shared_from_this<LiveFeed> {
     bool m_ended = false;  // the appsrc was told its stream ends
     bool m_starving = false;
     quint64 m_dryRuns = 0;
+    bool m_wellFed = false;
     std::chrono::steady_clock::time_point m_starvingSince;
     bool m_refillAwaited = false;
     gsize m_refillBytes = 0;

@@ -25,6 +25,9 @@ constexpr qint64 kStallMs = 3000;
 // position, not the amount decoded, tells when the sound has stopped.
 constexpr qint64 kNearDrainMs = 200;
 constexpr int kDrainPollMs = 20;
+// The engine's own looks find a wait for data in time while the player holds at least
+// kNearDrainMs, one look's interval and this much to spare (a timer that comes late).
+constexpr qint64 kLookSpareMs = 150;
 // Until measured, a stream is taken to bring 128 kbit/s.
 constexpr double kDefaultByteRate = 16000;
 // After running dry, the player plays on once this much audio is queued again: enough to fill
@@ -50,8 +53,12 @@ void GstEngine::onWatchTick() {
         m_watchTimer.stop();
         return;
     }
-    checkClock();
-    measureRate();
+    // Every decision of this look rests on one position query: each walks the whole pipeline.
+    Pipeline::Look look = m_player->look();
+    if (checkClock(look)) {
+        look = m_player->look();  // a new decoder
+    }
+    measureRate(look);
     if (!m_mainActive || !m_source || m_phase != Phase::Playing) {
         return;  // still connecting: the retries look after that
     }
@@ -166,24 +173,24 @@ void GstEngine::checkDrain() {
         m_drainPosition = -1;
         return;
     }
-    double position = 0.0;
-    const bool known = m_player->position(&position);
+    const Pipeline::Look look = m_player->look();
     // A position that stood still counts only within one wait for data: between two waits the
     // data that came may not have been heard yet.
-    if (known && m_drainPosition >= 0 && dryRun == m_drainRun && position <= m_drainPosition) {
-        holdForData();
+    if (look.known && m_drainPosition >= 0 && dryRun == m_drainRun &&
+        look.seconds <= m_drainPosition) {
+        holdForData(look);
         return;
     }
-    m_drainPosition = known ? position : -1;
+    m_drainPosition = look.known ? look.seconds : -1;
     m_drainRun = dryRun;
     // What the player still has: decoded audio not yet heard, and bytes not yet decoded.
     const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
-    const qint64 ahead = std::max<qint64>(0, m_player->msAhead()) +
+    const qint64 ahead = std::max<qint64>(0, look.msAhead) +
                          qint64(double(m_feed->decoderQueuedBytes()) * 1000.0 / rate);
     m_drainTimer.start(ahead > kNearDrainMs ? int(ahead - kNearDrainMs) : kDrainPollMs);
 }
 
-void GstEngine::holdForData() {
+void GstEngine::holdForData(const Pipeline::Look& look) {
     // Nothing left to play: the player stands still, so the position stops and what comes
     // next plays when it comes rather than being dropped as late.
     if (logEvent()) {
@@ -196,7 +203,7 @@ void GstEngine::holdForData() {
     const bool soonAgain = m_resumed.isValid() && m_resumed.elapsed() < kSteadyMs;
     m_refillSeconds = soonAgain ? std::min(2 * m_refillSeconds, kMaxRefillSeconds) : kRefillSeconds;
     const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
-    noteHeard();
+    noteHeard(look.msAhead);
     m_player->hold(true);
     m_feed->awaitRefill(gsize(rate * m_refillSeconds));
     // The last position read stays: should a query fail once the same player plays on, it
@@ -224,21 +231,21 @@ void GstEngine::renewDecoder(qint64 from) {
     }
 }
 
-void GstEngine::noteHeard() {
+void GstEngine::noteHeard(qint64 msAhead) {
     // The sound stands where the decoder's bytes end, less the decoded audio not yet heard.
     const double rate = byteRate() > 0 ? byteRate() : kDefaultByteRate;
-    if (const qint64 ahead = m_player->msAhead(); ahead >= 0) {
-        m_heardAt = m_feed->decoderPosition() - qint64(double(ahead) * rate / 1000.0);
+    if (msAhead >= 0) {
+        m_heardAt = m_feed->decoderPosition() - qint64(double(msAhead) * rate / 1000.0);
     }
 }
 
-void GstEngine::checkClock() {
+bool GstEngine::checkClock(const Pipeline::Look& look) {
     if (!m_spliced || !m_feed || m_held || !m_player->isFed() || !m_player->isRunning()) {
-        return;
+        return false;
     }
-    if (!m_player->clockRanOff()) {
-        noteHeard();
-        return;
+    if (!look.clockRanOff) {
+        noteHeard(look.msAhead);
+        return false;
     }
     // The position reads 0 from now on: the window would take it for a stuck player and
     // restart it, and the decoded audio would count as seconds behind live, to be skipped. The
@@ -250,6 +257,7 @@ void GstEngine::checkClock() {
                             "the sound stood";
     }
     renewDecoder(m_heardAt >= 0 ? std::min(m_heardAt, decoded) : decoded);
+    return true;
 }
 
 bool GstEngine::restartLive() {
@@ -294,15 +302,23 @@ double GstEngine::byteRate() const {
     return m_byteRate.bytesPerSecond();
 }
 
-void GstEngine::measureRate() {
-    double position = 0.0;
-    const bool playing = m_phase == Phase::Playing && !m_held && m_player->position(&position);
-    m_byteRate.look(playing, position, m_feed->takePulledBytes(), m_feed->dryMs());
+void GstEngine::measureRate(const Pipeline::Look& look) {
+    const bool playing = m_phase == Phase::Playing && !m_held && look.known;
+    m_byteRate.look(playing, look.seconds, m_feed->takePulledBytes(), m_feed->dryMs());
     const double rate = byteRate();
-    const qint64 decoded = std::max<qint64>(0, m_player->msAhead());
+    const qint64 decoded = std::max<qint64>(0, look.msAhead);
     const qint64 downstream =
         rate > 0 ? decoded + qint64(double(m_feed->decoderQueuedBytes()) * 1000.0 / rate) : decoded;
     m_feed->poll(rate, downstream);
+    // With this much audio downstream, the next look comes before the player can run out.
+    const bool wellFed =
+        look.msAhead >= 0 && downstream > kNearDrainMs + m_watchTimer.interval() + kLookSpareMs;
+    m_feed->setWellFed(wellFed);
+    if (wellFed) {
+        m_drainTimer.stop();  // the next look comes first
+    } else if (playing && !m_drainTimer.isActive()) {
+        checkDrain();  // a wait that began while it went untold
+    }
 }
 
 bool GstEngine::logEvent() {

@@ -316,14 +316,21 @@ void Pipeline::hold(bool held) {
     }
 }
 
-qint64 Pipeline::msAhead() const {
+Pipeline::Look Pipeline::look() const {
+    Look look;
+    look.clockRanOff = clockRanOff();
     gint64 position = 0;
-    const gint64 end = m_watch->decodedEndNs;
-    if (end < 0 || clockRanOff() ||
-        !gst_element_query_position(m_playbin.get(), GST_FORMAT_TIME, &position)) {
-        return -1;
+    if (!gst_element_query_position(m_playbin.get(), GST_FORMAT_TIME, &position)) {
+        return look;
     }
-    return std::max<gint64>(0, end - position) / GST_MSECOND;
+    if (position >= 0) {
+        look.known = true;
+        look.seconds = double(position) / double(GST_SECOND);
+    }
+    if (const gint64 end = m_watch->decodedEndNs; end >= 0 && !look.clockRanOff) {
+        look.msAhead = std::max<gint64>(0, end - position) / GST_MSECOND;
+    }
+    return look;
 }
 
 bool Pipeline::clockRanOff() const {

@@ -71,8 +71,15 @@ class Pipeline {
     void setVolume(double volume);
     // Holds playback (the position stands still, nothing is dropped as late) and lets it go on.
     void hold(bool held);
-    // Milliseconds of decoded audio not yet heard; -1 when not known.
-    qint64 msAhead() const;
+    // Where the sound is, and the milliseconds of decoded audio not yet heard (-1: not known).
+    // A position query walks the whole pipeline, so one look serves everything decided at once.
+    struct Look {
+        bool known = false;
+        double seconds = 0.0;
+        qint64 msAhead = -1;
+        bool clockRanOff = false;  // see clockRanOff()
+    };
+    Look look() const;
     // The pipeline plays, but its clock reads a time before the pipeline started: the position
     // reads 0 from then on, and nothing measured against the clock means anything.
     bool clockRanOff() const;
