@@ -32,9 +32,6 @@ constexpr gulong kReadPauseUs = 150000;
 // steady play), reads may wait twice as long. The decoder then waits as long between them, still
 // short of what the byte rate's measurement takes for running dry.
 constexpr gulong kWellFedReadPauseUs = 300000;
-// While the player holds for data, what comes is taken at once: the sound goes on as soon as
-// enough is there.
-constexpr gulong kHeldReadPauseUs = 40000;
 
 void replaceCaps(GstCaps** slot, const GstCaps* caps) {
     gst_caps_replace(slot, const_cast<GstCaps*>(caps));
@@ -326,9 +323,6 @@ void LiveFeed::setWellFed(bool wellFed) {
 
 gulong LiveFeed::readPauseUs() {
     std::lock_guard guard(m_lock);
-    if (m_refillAwaited) {
-        return kHeldReadPauseUs;
-    }
     return m_wellFed ? kWellFedReadPauseUs : kReadPauseUs;
 }
 
